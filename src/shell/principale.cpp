@@ -1,3 +1,23 @@
 // Il programma vero e proprio, caricato da main dopo il gestore degli errori.
+#include <string>
+#include <vector>
+
+#include "shell/app.h"
+#include "shell/avvio.h"
 #include "tk/tk.h"
-extern "C" int ormeggio_principale(int, char**) { return 0; }
+
+using namespace ormeggio;
+
+extern "C" int ormeggio_principale(int argc, char** argv) {
+    std::vector<std::string> argomenti(argv, argv + argc);
+    for (const auto& a : argomenti) {
+        if (a == "--selftest-keyring") {
+            // collegato al portachiavi più avanti
+            return 1;
+        }
+    }
+    tk::inizializza("ormeggio");
+    auto app = App::crea();
+    tk::ciclo_eventi();
+    return 0;
+}
