@@ -2,6 +2,7 @@
 // Traduzioni: il testo italiano è la chiave; in inglese si usa la tabella.
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -18,6 +19,9 @@ std::string t(std::string_view testo, const Valori& valori);
 
 void set_language(const std::string& codice);
 std::string current_language();
+
+// Tabella inglese: testo italiano esatto -> testo inglese (in i18n_en.cpp).
+const std::unordered_map<std::string_view, std::string_view>& tabella_en();
 
 // Numero di voci della tabella inglese (per le prove).
 size_t numero_traduzioni_en();
