@@ -93,12 +93,11 @@ void App::_scegli_percorso_remoto_predefinito() {
         t("Cartella di partenza sul server, per i profili che non ne indicano una:"),
         percorso_remoto_predefinito(), ".", "OK", t("Annulla"));
     if (!risposta) return;
-    std::string p = *risposta;
     const char* spazi = " \t\r\n\f\v";
-    p.erase(0, p.find_first_not_of(spazi) == std::string::npos ? p.size()
-                                                                 : p.find_first_not_of(spazi));
-    p.erase(p.find_last_not_of(spazi) + 1);
-    if (p.empty()) p = "/";
+    size_t inizio = risposta->find_first_not_of(spazi);
+    std::string p = inizio == std::string::npos
+                        ? std::string("/")
+                        : risposta->substr(inizio, risposta->find_last_not_of(spazi) - inizio + 1);
     if (p[0] != '/') {
         tk::errore(t("Cartella remota predefinita"),
                    t("Il percorso deve essere assoluto, cioè cominciare con /."), ".");
