@@ -22,7 +22,8 @@ std::shared_ptr<BrowserFrame> BrowserFrame::crea(
     tk::chiama("ttk::frame", b->percorso);
     b->btn_disconnetti = b->percorso + ".disconnetti";
     std::weak_ptr<BrowserFrame> debole = b;
-    tk::chiama("ttk::button", b->btn_disconnetti, "-text", t("Disconnetti"), "-command",
+    tk::chiama("ttk::button", b->btn_disconnetti, "-text", t("Disconnetti"));
+    tk::chiama(b->btn_disconnetti, "configure", "-command",
                tk::comando(
                    [debole](const std::vector<std::string>&) {
                        if (auto self = debole.lock()) self->_on_disconnetti();
