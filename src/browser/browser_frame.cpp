@@ -1,6 +1,7 @@
 #include "tk/tk.h"
 #include "browser/browser_frame.h"
 
+#include "sessions/profili.h"
 #include "shell/i18n.h"
 
 namespace ormeggio {
@@ -37,6 +38,8 @@ BrowserFrame::~BrowserFrame() {
     if (tk::inizializzato() && tk::esiste(percorso)) tk::chiama("destroy", percorso);
 }
 
-void BrowserFrame::salva_ultimi_percorsi() {}
+void BrowserFrame::salva_ultimi_percorsi() {
+    aggiorna_ultimi_percorsi(nome_profilo, percorso_remoto, percorso_locale);
+}
 
 }  // namespace ormeggio
