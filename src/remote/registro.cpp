@@ -144,7 +144,7 @@ void comando(std::string_view comando_eseguito, std::optional<int> codice,
         riga += "  uscita=";
         riga += codice ? std::to_string(*codice) : std::string("eccezione");
         if (durata_secondi) riga += "  " + durata(*durata_secondi);
-        if (nota && !nota->empty()) riga += "  [" + *nota + "]";
+        if (nota && !nota->empty()) riga += "  [" + _senza_password(*nota, password) + "]";
         riga += "  ";
         riga += _senza_password(comando_eseguito, password);
         scrivi(riga);
