@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <thread>
 
 #include "remote/quotatura.h"
 #include "remote/registro.h"
@@ -59,11 +60,27 @@ RisultatoComando Remoto::_esegui_grezzo(const std::string& comando, bool con_sud
         } catch (...) {
         }
     };
+    // Un comando scaduto può essere ancora vivo sul server e la chiusura può
+    // aspettarlo: la si lascia a un thread a parte, così il chiamante ha l'errore
+    // alla scadenza e non qualche secondo dopo.
+    auto chiudi_dopo = [&] {
+        if (!canale) return;
+        try {
+            std::thread([c = std::move(canale)] {
+                try {
+                    c->chiudi();
+                } catch (...) {
+                }
+            }).detach();
+        } catch (...) {
+            chiudi();
+        }
+    };
     auto fallito = [&](std::string testo) {
         if (testo.empty()) testo = t("errore della connessione SSH senza descrizione");
         testo = registro::_senza_password(utf8_valido(testo), sudo_password);
         registro::comando(riga, std::nullopt, testo, sudo_attivo, trascorsi(), sudo_password, nota);
-        chiudi();
+        chiudi_dopo();
         return RisultatoComando{"", std::move(testo), std::nullopt};
     };
 
