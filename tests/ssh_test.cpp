@@ -126,6 +126,13 @@ TEST(Ssh, SiAutenticaConPasswordEConChiavi) {
              p.chiave = fatto_ssh("CHIAVE_ED25519_PASSPHRASE");
              p.passphrase = fatto_ssh("PASSPHRASE");
          }},
+        // Il server accetta solo firme RSA con SHA-2.
+        {"rsa con passphrase",
+         [](ParametriConnessione& p) {
+             p.password.reset();
+             p.chiave = fatto_ssh("CHIAVE_RSA");
+             p.passphrase = fatto_ssh("PASSPHRASE");
+         }},
     };
     for (auto& caso : casi) {
         SCOPED_TRACE(caso.nome);
@@ -172,6 +179,13 @@ TEST(Ssh, ConnessioniFalliteHannoUnTesto) {
              p.passphrase = "non questa";
          },
          "passphrase"},
+        {"passphrase rsa sbagliata",
+         [](ParametriConnessione& p) {
+             p.password.reset();
+             p.chiave = fatto_ssh("CHIAVE_RSA");
+             p.passphrase = "non questa";
+         },
+         "wrong passphrase"},
         {"senza credenziali", [](ParametriConnessione& p) { p.password.reset(); },
          "No password, key file or SSH agent"},
     };

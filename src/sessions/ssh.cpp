@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sessions/ssh_chiavi.h"
 #include "sessions/ssh_interno.h"
 
 namespace ormeggio::ssh {
@@ -346,13 +347,36 @@ void ConnessioneLibssh2::_autentica(const ParametriConnessione& p, Scadenza scad
             errore_chiave = "Cannot read the key file " + p.chiave + ": " + std::strerror(errno);
         } else {
             const char* frase = p.passphrase ? p.passphrase->c_str() : nullptr;
-            rc = ripeti(
-                [&] {
-                    return libssh2_userauth_publickey_fromfile_ex(_sessione, u.c_str(), ul, nullptr,
-                                                                  p.chiave.c_str(), frase);
-                },
-                scadenza, &errore_chiave);
-            if (rc == 0) return;
+            auto rsa = ChiaveRsaSha2::carica(p.chiave, p.passphrase, &errore_chiave);
+            rc = LIBSSH2_ERROR_PUBLICKEY_UNVERIFIED;
+            if (rsa && rsa->valida()) {
+                void* astratto = rsa.get();
+                const auto& blob = rsa->blob();
+                rc = ripeti(
+                    [&] {
+                        return libssh2_userauth_publickey(
+                            _sessione, u.c_str(),
+                            reinterpret_cast<const unsigned char*>(blob.data()), blob.size(),
+                            &ChiaveRsaSha2::firma, &astratto);
+                    },
+                    scadenza, &errore_chiave);
+                if (rc == 0) return;
+            }
+            // Le altre chiavi, e le RSA per i server che conoscono solo ssh-rsa.
+            if (rc != LIBSSH2_ERROR_TIMEOUT && _aperta && (!rsa || rsa->valida())) {
+                rc = ripeti(
+                    [&] {
+                        return libssh2_userauth_publickey_fromfile_ex(
+                            _sessione, u.c_str(), ul, nullptr, p.chiave.c_str(), frase);
+                    },
+                    scadenza, &errore_chiave);
+                if (rc == 0) return;
+                if (rc != LIBSSH2_ERROR_TIMEOUT && rsa_in_formato_openssh(p.chiave))
+                    errore_chiave +=
+                        " (an RSA key in the OpenSSH format is signed with SHA-1, "
+                        "which this server refuses; 'ssh-keygen -p -m PEM -f " +
+                        p.chiave + "' converts it to a format signed with SHA-256)";
+            }
             if (rc == LIBSSH2_ERROR_TIMEOUT)
                 throw Errore("Authentication: no answer from the server");
         }
