@@ -412,6 +412,16 @@ TEST_F(RemotoTest, OperazioniCheFallisconoEUtente) {
     fs::create_symlink("/srv", dir.percorso + "/collegamento");
     EXPECT_EQ(s->tipo_di(dir.percorso + "/collegamento").first, "file");
 
+    // Un percorso relativo che inizia con "-" è una cartella per find, non un'opzione.
+    const std::string relativa = "-elenco-" + std::to_string(::getpid());
+    fs::create_directory(fatto_ssh("CASA") + "/" + relativa);
+    prove::scrivi_file(fatto_ssh("CASA") + "/" + relativa + "/dentro", "");
+    auto [voci, errore_relativa] = s->_elenco_con_find(relativa);
+    fs::remove_all(fatto_ssh("CASA") + "/" + relativa);
+    EXPECT_FALSE(errore_relativa);
+    ASSERT_EQ(voci.size(), 1u);
+    EXPECT_EQ(voci[0].nome, "dentro");
+
     size_t prima = righe_registro().size();
     EXPECT_EQ(s->utente_ssh(), fatto_ssh("UTENTE"));
     EXPECT_EQ(s->utente_ssh(), fatto_ssh("UTENTE"));
