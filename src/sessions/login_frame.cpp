@@ -168,12 +168,16 @@ void LoginFrame::_costruisci(const std::string& genitore) {
     var_salva_password = std::make_unique<tk::Variabile>("0");
 
     std::weak_ptr<LoginFrame> debole = weak_from_this();
+    // Il comando nasce dopo il widget: sparisce con lui.
     auto azione = [debole](void (LoginFrame::*metodo)(), const std::string& proprietario) {
         return tk::comando(
             [debole, metodo](const std::vector<std::string>&) {
                 if (auto self = debole.lock()) ((*self).*metodo)();
             },
             proprietario);
+    };
+    auto comanda = [&azione](const std::string& widget, void (LoginFrame::*metodo)()) {
+        tk::chiama(widget, "configure", "-command", azione(metodo, widget));
     };
 
     percorso = tk::nuovo_nome(genitore, "login");
@@ -205,10 +209,10 @@ void LoginFrame::_costruisci(const std::string& genitore) {
                tk::Obj{0, 8});
     btn_nuovo = _nuovo_widget(barra_lista, "nuovo");
     btn_elimina = _nuovo_widget(barra_lista, "elimina");
-    tk::chiama("ttk::button", btn_nuovo, "-text", t("Nuovo"), "-command",
-               azione(&LoginFrame::_nuovo_profilo, btn_nuovo));
-    tk::chiama("ttk::button", btn_elimina, "-text", t("Elimina"), "-command",
-               azione(&LoginFrame::_elimina_profilo, btn_elimina));
+    tk::chiama("ttk::button", btn_nuovo, "-text", t("Nuovo"));
+    comanda(btn_nuovo, &LoginFrame::_nuovo_profilo);
+    tk::chiama("ttk::button", btn_elimina, "-text", t("Elimina"));
+    comanda(btn_elimina, &LoginFrame::_elimina_profilo);
     tk::chiama("grid", btn_nuovo, "-row", 0, "-column", 0, "-sticky", "ew", "-padx", tk::Obj{0, 3});
     tk::chiama("grid", btn_elimina, "-row", 0, "-column", 1, "-sticky", "ew", "-padx",
                tk::Obj{3, 0});
@@ -244,8 +248,8 @@ void LoginFrame::_costruisci(const std::string& genitore) {
                    4);
         tk::chiama("ttk::entry", entry, "-textvariable", var_chiave->nome());
         tk::chiama("grid", entry, "-row", 5, "-column", 1, "-sticky", "ew", "-pady", 4);
-        tk::chiama("ttk::button", btn_sfoglia_chiave, "-text", t("Sfoglia…"), "-command",
-                   azione(&LoginFrame::_scegli_chiave, btn_sfoglia_chiave));
+        tk::chiama("ttk::button", btn_sfoglia_chiave, "-text", t("Sfoglia…"));
+        comanda(btn_sfoglia_chiave, &LoginFrame::_scegli_chiave);
         tk::chiama("grid", btn_sfoglia_chiave, "-row", 5, "-column", 2, "-padx", tk::Obj{6, 8},
                    "-pady", 4);
     }
@@ -264,8 +268,8 @@ void LoginFrame::_costruisci(const std::string& genitore) {
                    4);
         tk::chiama("ttk::entry", entry, "-textvariable", var_percorso_locale->nome());
         tk::chiama("grid", entry, "-row", 1, "-column", 1, "-sticky", "ew", "-pady", 4);
-        tk::chiama("ttk::button", btn_sfoglia_locale, "-text", t("Sfoglia…"), "-command",
-                   azione(&LoginFrame::_scegli_cartella_locale, btn_sfoglia_locale));
+        tk::chiama("ttk::button", btn_sfoglia_locale, "-text", t("Sfoglia…"));
+        comanda(btn_sfoglia_locale, &LoginFrame::_scegli_cartella_locale);
         tk::chiama("grid", btn_sfoglia_locale, "-row", 1, "-column", 2, "-padx", tk::Obj{6, 8},
                    "-pady", 4);
     }
@@ -277,8 +281,8 @@ void LoginFrame::_costruisci(const std::string& genitore) {
     {
         const std::string usa_sudo = _nuovo_widget(sicurezza, "usa_sudo");
         tk::chiama("ttk::checkbutton", usa_sudo, "-text", t("Usa sudo per i permessi"), "-variable",
-                   var_usa_sudo->nome(), "-command",
-                   azione(&LoginFrame::_aggiorna_stato_sudo, usa_sudo));
+                   var_usa_sudo->nome());
+        comanda(usa_sudo, &LoginFrame::_aggiorna_stato_sudo);
         tk::chiama("grid", usa_sudo, "-row", 0, "-column", 0, "-columnspan", 3, "-sticky", "w",
                    "-padx", tk::Obj{8, 0}, "-pady", tk::Obj{8, 0});
         const std::string etichetta = _nuovo_widget(sicurezza, "l1");
@@ -319,14 +323,15 @@ void LoginFrame::_costruisci(const std::string& genitore) {
     tk::chiama("grid", barra_pulsanti, "-row", 5, "-column", 0, "-sticky", "ew");
     btn_salva = _nuovo_widget(barra_pulsanti, "salva");
     btn_connetti = _nuovo_widget(barra_pulsanti, "connetti");
-    tk::chiama("ttk::button", btn_salva, "-text", t("Salva profilo"), "-width", 16, "-command",
+    tk::chiama("ttk::button", btn_salva, "-text", t("Salva profilo"), "-width", 16);
+    tk::chiama(btn_salva, "configure", "-command",
                tk::comando(
                    [debole](const std::vector<std::string>&) {
                        if (auto self = debole.lock()) self->_salva_profilo();
                    },
                    btn_salva));
-    tk::chiama("ttk::button", btn_connetti, "-text", t("Connetti"), "-width", 16, "-command",
-               azione(&LoginFrame::_connetti, btn_connetti));
+    tk::chiama("ttk::button", btn_connetti, "-text", t("Connetti"), "-width", 16);
+    comanda(btn_connetti, &LoginFrame::_connetti);
     tk::chiama("pack", btn_salva, "-side", "left");
     tk::chiama("pack", btn_connetti, "-side", "right");
 
