@@ -1,6 +1,7 @@
 #include "tk/tk.h"
 #include "browser/browser_frame.h"
 
+#include "sessions/profili.h"
 #include "shell/i18n.h"
 
 namespace ormeggio {
@@ -22,7 +23,8 @@ std::shared_ptr<BrowserFrame> BrowserFrame::crea(
     tk::chiama("ttk::frame", b->percorso);
     b->btn_disconnetti = b->percorso + ".disconnetti";
     std::weak_ptr<BrowserFrame> debole = b;
-    tk::chiama("ttk::button", b->btn_disconnetti, "-text", t("Disconnetti"), "-command",
+    tk::chiama("ttk::button", b->btn_disconnetti, "-text", t("Disconnetti"));
+    tk::chiama(b->btn_disconnetti, "configure", "-command",
                tk::comando(
                    [debole](const std::vector<std::string>&) {
                        if (auto self = debole.lock()) self->_on_disconnetti();
@@ -36,6 +38,8 @@ BrowserFrame::~BrowserFrame() {
     if (tk::inizializzato() && tk::esiste(percorso)) tk::chiama("destroy", percorso);
 }
 
-void BrowserFrame::salva_ultimi_percorsi() {}
+void BrowserFrame::salva_ultimi_percorsi() {
+    aggiorna_ultimi_percorsi(nome_profilo, percorso_remoto, percorso_locale);
+}
 
 }  // namespace ormeggio

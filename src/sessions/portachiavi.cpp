@@ -215,7 +215,8 @@ void salva_segreto(const std::string& servizio, const std::string& account,
     richiedi_utf8(servizio, "il servizio");
     richiedi_utf8(account, "il nome della voce");
     richiedi_utf8(etichetta, "l'etichetta");
-    servizio_pronto();
+    // Tenuta fino alla fine: libsecret riusa la stessa connessione condivisa.
+    Connessione bus = servizio_pronto();
     ErroreG err;
     if (!secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, etichetta.c_str(),
                                     segreto.c_str(), nullptr, &err.e, "service", servizio.c_str(),
@@ -226,7 +227,7 @@ void salva_segreto(const std::string& servizio, const std::string& account,
 std::optional<std::string> carica_segreto(const std::string& servizio, const std::string& account) {
     richiedi_utf8(servizio, "il servizio");
     richiedi_utf8(account, "il nome della voce");
-    servizio_pronto();
+    Connessione bus = servizio_pronto();
     ErroreG err;
     gchar* segreto = secret_password_lookup_nonpageable_sync(schema(), nullptr, &err.e, "service",
                                                              servizio.c_str(), "account",
@@ -244,7 +245,7 @@ std::optional<std::string> carica_segreto(const std::string& servizio, const std
 bool elimina_segreto(const std::string& servizio, const std::string& account) {
     richiedi_utf8(servizio, "il servizio");
     richiedi_utf8(account, "il nome della voce");
-    servizio_pronto();
+    Connessione bus = servizio_pronto();
     ErroreG err;
     gboolean tolta =
         secret_password_clear_sync(schema(), nullptr, &err.e, "service", servizio.c_str(),

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "sessions/portachiavi.h"
 #include "shell/app.h"
 #include "shell/avvio.h"
 #include "tk/tk.h"
@@ -12,8 +13,9 @@ extern "C" int ormeggio_principale(int argc, char** argv) {
     std::vector<std::string> argomenti(argv, argv + argc);
     for (const auto& a : argomenti) {
         if (a == "--selftest-keyring") {
-            // collegato al portachiavi più avanti
-            return 1;
+            auto [riuscita, messaggio] = _prova_portachiavi();
+            _riferisci("selftest-keyring: " + messaggio, argomenti);
+            return riuscita ? 0 : 1;
         }
     }
     tk::inizializza("ormeggio");

@@ -70,7 +70,8 @@ std::string script(const std::string& codice);
 
 std::vector<std::string> dividi_lista(const std::string& lista);
 
-// Callback come comandi Tcl. Con un widget proprietario, il comando sparisce con lui.
+// Callback come comandi Tcl. Con un widget proprietario (che deve già esistere),
+// il comando sparisce con lui.
 using Callback = std::function<void(const std::vector<std::string>& argomenti)>;
 using CallbackRisultato = std::function<std::string(const std::vector<std::string>& argomenti)>;
 std::string comando(Callback fn, const std::string& proprietario = "");
