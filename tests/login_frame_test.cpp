@@ -27,6 +27,7 @@
 #include "sessions/profili.h"
 #include "shell/app.h"
 #include "shell/i18n.h"
+#include "supporto/gui.h"
 #include "supporto/supporto.h"
 #include "tk/tk.h"
 
@@ -34,24 +35,6 @@ using namespace ormeggio;
 using namespace std::chrono_literals;
 
 namespace {
-
-class AmbienteTk : public testing::Environment {
-  public:
-    void SetUp() override {
-        tk::inizializza("ormeggio-prova-login");
-        tk::chiama("ttk::style", "theme", "use", "clam");
-        tk::chiama("wm", "geometry", ".", GEOMETRIA_LOGIN);
-        // Dialoghi preparati: ogni chiamata è registrata, la risposta viene da ::risposta.
-        tk::script(R"TCL(
-            set ::dialoghi {}
-            set ::risposta {}
-            proc tk_messageBox args { lappend ::dialoghi [list tk_messageBox {*}$args]; return $::risposta }
-            proc tk_getOpenFile args { lappend ::dialoghi [list tk_getOpenFile {*}$args]; return $::risposta }
-            proc tk_chooseDirectory args { lappend ::dialoghi [list tk_chooseDirectory {*}$args]; return $::risposta }
-        )TCL");
-    }
-};
-testing::Environment* const AMBIENTE = testing::AddGlobalTestEnvironment(new AmbienteTk);
 
 // Un ascoltatore TCP su 127.0.0.1 che accetta e non parla mai; conta le connessioni.
 class AscoltatoreMuto {
@@ -124,7 +107,9 @@ class ModuloAccesso : public testing::Test {
   protected:
     void SetUp() override {
         set_language("it");
-        tk::script("set ::dialoghi {}; set ::risposta {}");
+        prove::prepara_tk();
+        tk::chiama("ttk::style", "theme", "use", "clam");
+        tk::chiama("wm", "geometry", ".", GEOMETRIA_LOGIN);
         _ripulisci_portachiavi();
     }
     void TearDown() override {
@@ -159,7 +144,6 @@ class ModuloAccesso : public testing::Test {
     std::vector<std::string> righe() {
         return tk::dividi_lista(tk::chiama(f->lista_sessioni, "get", 0, "end"));
     }
-    std::vector<std::string> dialoghi() { return tk::dividi_lista(tk::script("set ::dialoghi")); }
 
     // Un clic sulla riga, come farebbe l'utente (la selezione poi carica il profilo).
     // I tempi degli eventi decidono se Tk vede un doppio clic: due clic singoli di
@@ -469,30 +453,27 @@ TEST_F(ModuloAccesso, EliminaChiedeConfermaERipulisce) {
     crea_modulo();
 
     // Nulla selezionato: solo l'avviso.
-    tk::script("set ::risposta ok");
+    prove::risposte_dialoghi({"ok"});
     tk::chiama(f->btn_elimina, "invoke");
-    auto d = dialoghi();
-    ASSERT_EQ(d.size(), 1u);
-    EXPECT_NE(d[0].find("-title {Nessuna selezione}"), std::string::npos) << d[0];
-    EXPECT_NE(d[0].find("Seleziona un profilo da eliminare."), std::string::npos) << d[0];
+    EXPECT_EQ(prove::dialoghi_chiamati(),
+              std::vector<std::string>{"tk_messageBox -title=Nessuna selezione "
+                                       "-message=Seleziona un profilo da eliminare."});
     EXPECT_EQ(carica_profili().size(), 2u);
 
     // Risposta no: nulla cambia.
     clic_riga(1);
-    tk::script("set ::dialoghi {}; set ::risposta no");
+    prove::risposte_dialoghi({"no", "yes"});
     tk::chiama(f->btn_elimina, "invoke");
-    d = dialoghi();
-    ASSERT_EQ(d.size(), 1u);
-    EXPECT_NE(d[0].find("-title Conferma"), std::string::npos) << d[0];
-    EXPECT_NE(d[0].find("Eliminare il profilo \"Sito login\"?"), std::string::npos) << d[0];
+    EXPECT_EQ(prove::dialoghi_chiamati().back(),
+              "tk_messageBox -title=Conferma -message=Eliminare il profilo \"Sito login\"?");
     EXPECT_EQ(carica_profili().size(), 2u);
     EXPECT_EQ(righe().size(), 2u);
     EXPECT_EQ(carica_password("Sito login", "ssh"), "pw");
     EXPECT_EQ(f->var_host->get(), "s");
 
     // Risposta sì: via il record e le password; il modulo torna nuovo.
-    tk::script("set ::risposta yes");
     tk::chiama(f->btn_elimina, "invoke");
+    EXPECT_EQ(prove::dialoghi_chiamati().size(), 3u);
     EXPECT_EQ(righe(), std::vector<std::string>{"alfa login"});
     EXPECT_EQ(carica_profili().size(), 1u);
     EXPECT_FALSE(carica_password("Sito login", "ssh"));
@@ -500,6 +481,38 @@ TEST_F(ModuloAccesso, EliminaChiedeConfermaERipulisce) {
     EXPECT_EQ(f->var_nome->get(), "");
     EXPECT_FALSE(f->nome_profilo_corrente);
     EXPECT_EQ(tk::chiama(f->lista_sessioni, "curselection"), "");
+}
+
+// ---- scelta di chiave e cartella ----
+
+TEST_F(ModuloAccesso, SfogliaChiaveECartellaLocale) {
+    crea_modulo();
+    // Cartella iniziale del dialogo delle cartelle: quella del campo, o la predefinita.
+    auto ultima_cartella_iniziale = [] {
+        auto chiamate = tk::dividi_lista(tk::chiama("set", "::prove::chiamate"));
+        auto argomenti = tk::dividi_lista(tk::dividi_lista(chiamate.back()).at(1));
+        for (size_t i = 0; i + 1 < argomenti.size(); i += 2)
+            if (argomenti[i] == "-initialdir") return argomenti[i + 1];
+        return std::string("?");
+    };
+    prove::risposte_dialoghi({"/chiavi/id_prova", "", "/srv/sito", ""});
+    tk::chiama(f->btn_sfoglia_chiave, "invoke");
+    EXPECT_EQ(f->var_chiave->get(), "/chiavi/id_prova");
+    tk::chiama(f->btn_sfoglia_chiave, "invoke");  // annullato
+    EXPECT_EQ(f->var_chiave->get(), "/chiavi/id_prova");
+
+    f->var_percorso_locale->set("");
+    tk::chiama(f->btn_sfoglia_locale, "invoke");
+    EXPECT_EQ(ultima_cartella_iniziale(), casa.percorso());
+    EXPECT_EQ(f->var_percorso_locale->get(), "/srv/sito");
+    tk::chiama(f->btn_sfoglia_locale, "invoke");  // annullato
+    EXPECT_EQ(ultima_cartella_iniziale(), "/srv/sito");
+    EXPECT_EQ(f->var_percorso_locale->get(), "/srv/sito");
+
+    auto d = prove::dialoghi_chiamati();
+    ASSERT_EQ(d.size(), 4u);
+    EXPECT_EQ(d[0], "tk_getOpenFile -title=Seleziona chiave privata");
+    EXPECT_EQ(d[2], "tk_chooseDirectory -title=Seleziona cartella locale iniziale");
 }
 
 // ---- caricamento ----
@@ -693,11 +706,11 @@ TEST_F(ModuloAccesso, ChiaveEPassphraseOppureNessunaCredenziale) {
         bool riesce;
     };
     const Caso casi[] = {
-        {"chiave cifrata e passphrase", prove::fatto_ssh("CHIAVE_RSA"),
+        {"chiave cifrata e passphrase", prove::fatto_ssh("CHIAVE_ED25519_PASSPHRASE"),
          prove::fatto_ssh("PASSPHRASE"), true},
         {"chiave senza passphrase", prove::fatto_ssh("CHIAVE_ED25519"), "", true},
         // La password di accesso nel campo vale solo come passphrase: qui è sbagliata.
-        {"chiave cifrata e password di accesso", prove::fatto_ssh("CHIAVE_RSA"),
+        {"chiave cifrata e password di accesso", prove::fatto_ssh("CHIAVE_ED25519_PASSPHRASE"),
          prove::fatto_ssh("PASSWORD"), false},
         {"file che non è una chiave", non_chiave, prove::fatto_ssh("PASSWORD"), false},
         {"né chiave né password", "", "", false},
@@ -711,7 +724,7 @@ TEST_F(ModuloAccesso, ChiaveEPassphraseOppureNessunaCredenziale) {
         ASSERT_TRUE(attendi_esito()) << c.descrizione;
         EXPECT_EQ(esito.volte, c.riesce ? 1 : 0) << c.descrizione << ": " << stato();
         if (c.riesce) {
-            EXPECT_TRUE(esito.client && esito.client->aperta()) << c.descrizione;
+            ASSERT_TRUE(esito.client && esito.client->aperta()) << c.descrizione;
             esito.client->chiudi();
         } else {
             // "Errore: " e il testo della libreria, in rosso; "Connetti" di nuovo usabile.
@@ -830,11 +843,9 @@ TEST_F(ModuloAccesso, AppConnetteDisconnetteERiconnetteDaSessioneSalvata) {
     EXPECT_EQ(f->var_password->get(), prove::fatto_ssh("PASSWORD"));  // il modulo è come prima
     f.reset();
     app.reset();
-    for (const char* w : {".piede", ".menu"})
-        if (tk::esiste(w)) tk::chiama("destroy", w);
-    tk::chiama(".", "configure", "-menu", "");
 
     // "Riavvio": un modulo nuovo legge il file e il portachiavi; doppio clic.
+    prove::prepara_tk();
     tk::chiama("wm", "geometry", ".", GEOMETRIA_LOGIN);
     crea_modulo();
     ASSERT_EQ(righe(), std::vector<std::string>{"Sito login"});
