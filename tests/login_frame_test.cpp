@@ -812,6 +812,22 @@ TEST_F(ModuloAccesso, AdottaIlProfiloConStessoHostUtenteEPorta) {
     EXPECT_TRUE(profilo_nel_file("Sito login").is_null());
 }
 
+// Se la finestra non accetta la connessione, il modulo torna usabile e la chiude.
+TEST_F(ModuloAccesso, ConnessioneRifiutataDallaFinestra) {
+    std::shared_ptr<ssh::Connessione> ricevuta;
+    f = LoginFrame::crea(".", [&](std::shared_ptr<ssh::Connessione> c, auto&&...) {
+        ricevuta = c;
+        throw std::runtime_error("browser non costruito");
+    });
+    tk::chiama("pack", f->percorso, "-fill", "both", "-expand", 1);
+    compila_server(prove::fatto_ssh("PASSWORD"));
+    tk::chiama(f->btn_connetti, "invoke");
+    ASSERT_TRUE(tk::attendi_finche([&] { return connetti_attivo(); }, 25s));
+    EXPECT_EQ(stato(), "Errore: browser non costruito");
+    ASSERT_TRUE(ricevuta);
+    EXPECT_FALSE(ricevuta->aperta());
+}
+
 // Il percorso di un utente nuovo: salva con la password, connette, disconnette,
 // riavvia il programma, sceglie la sessione e connette senza scrivere nulla.
 TEST_F(ModuloAccesso, AppConnetteDisconnetteERiconnetteDaSessioneSalvata) {
