@@ -75,12 +75,21 @@ void App::on_connesso(std::shared_ptr<ssh::Connessione> c, std::shared_ptr<ssh::
     tk::chiama("wm", "geometry", ".", GEOMETRIA_CONNESSO);
     tk::chiama("pack", "forget", frame_login->percorso);
     std::weak_ptr<App> debole = weak_from_this();
-    frame_browser = BrowserFrame::crea(".", client, sftp, percorso_corrente,
-                                       percorso_locale_iniziale, sudo_password, nome_profilo,
-                                       [debole] {
-                                           if (auto app = debole.lock()) app->on_disconnetti();
-                                       });
-    tk::chiama("pack", frame_browser->percorso, "-fill", "both", "-expand", 1);
+    try {
+        frame_browser =
+            BrowserFrame::crea(".", client, sftp, percorso_corrente, percorso_locale_iniziale,
+                               sudo_password, nome_profilo, [debole] {
+                                   if (auto app = debole.lock()) app->on_disconnetti();
+                               });
+        tk::chiama("pack", frame_browser->percorso, "-fill", "both", "-expand", 1);
+    } catch (...) {
+        // Senza browser la finestra resterebbe vuota: torna il modulo, che mostra l'errore.
+        frame_browser.reset();
+        client.reset();
+        sftp.reset();
+        tk::chiama("pack", frame_login->percorso, "-fill", "both", "-expand", 1);
+        throw;
+    }
 }
 
 void App::on_disconnetti() {
