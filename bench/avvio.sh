@@ -9,7 +9,7 @@ read -r v tc < <(python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["re
 rm -f "$J"
 echo "ormeggio --version: $v ms; tclsh: $tc ms; rapporto $(awk "BEGIN {printf \"%.2f\", $v/$tc}") (obiettivo <= 0.5)"
 CASA=$(mktemp -d)
-w=$("$B/bench/bench_tempo_mappatura" 15 wish /dev/null)
-o=$(HOME=$CASA "$B/bench/bench_tempo_mappatura" 15 "$B/ormeggio")
+w=$("$B/bench/tempo_mappatura" 15 wish /dev/null)
+o=$(HOME=$CASA "$B/bench/tempo_mappatura" 15 "$B/ormeggio")
 rm -rf "$CASA"
 echo "finestra mappata: ormeggio $o ms; wish $w ms; rapporto $(awk "BEGIN {printf \"%.2f\", $o/$w}") (obiettivo <= 1.5)"
