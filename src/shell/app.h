@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "online/servizi_online.h"
 #include "sessions/ssh.h"
 #include "tk/tk.h"
 
@@ -54,6 +55,9 @@ public:
     void _apri_privacy();
     void _controlla_aggiornamenti(bool manuale);
     void _avvia_servizi_online();
+    std::string _finestra_attesa();
+    void _esito_versione(const std::optional<EsitoVersione>& esito, bool manuale,
+                         const std::optional<std::string>& attesa);
     void _aggiungi_voci_online(const std::string& menu);
 
 private:
