@@ -92,16 +92,20 @@ void App::on_connesso(std::shared_ptr<ssh::Connessione> c, std::shared_ptr<ssh::
     }
 }
 
-void App::on_disconnetti() {
-    // Un errore nel salvare le ultime cartelle non deve impedire la disconnessione.
-    std::string errore_salvataggio;
-    if (frame_browser) {
-        try {
-            frame_browser->salva_ultimi_percorsi();
-        } catch (const std::exception& e) {
-            errore_salvataggio = e.what();
-        }
+// Salvare le ultime cartelle non deve impedire di disconnettere o chiudere:
+// l'errore torna come testo, per essere riferito dopo.
+std::optional<std::string> App::_salva_ultimi_percorsi() {
+    if (!frame_browser) return std::nullopt;
+    try {
+        frame_browser->salva_ultimi_percorsi();
+    } catch (const std::exception& e) {
+        return std::string(e.what());
     }
+    return std::nullopt;
+}
+
+void App::on_disconnetti() {
+    auto errore_salvataggio = _salva_ultimi_percorsi();
     try {
         if (sftp) sftp->chiudi();
         if (client) client->chiudi();
@@ -115,21 +119,12 @@ void App::on_disconnetti() {
     }
     tk::chiama(frame_login->btn_connetti, "configure", "-state", "normal");
     tk::chiama("pack", frame_login->percorso, "-fill", "both", "-expand", 1);
-    if (!errore_salvataggio.empty()) throw std::runtime_error(errore_salvataggio);
+    if (errore_salvataggio) throw std::runtime_error(*errore_salvataggio);
 }
 
 void App::_chiudi() {
-    std::string errore_salvataggio;
-    if (frame_browser) {
-        try {
-            frame_browser->salva_ultimi_percorsi();
-        } catch (const std::exception& e) {
-            errore_salvataggio = e.what();
-        }
-    }
-    if (!errore_salvataggio.empty())
-        std::fprintf(stderr, "Ormeggio: ultime cartelle non salvate: %s\n",
-                     errore_salvataggio.c_str());
+    if (auto errore = _salva_ultimi_percorsi())
+        std::fprintf(stderr, "Ormeggio: ultime cartelle non salvate: %s\n", errore->c_str());
     tk::chiama("destroy", ".");
 }
 

@@ -63,6 +63,7 @@ public:
 private:
     App() = default;
     void _costruisci();
+    std::optional<std::string> _salva_ultimi_percorsi();
 };
 
 }  // namespace ormeggio
