@@ -28,16 +28,16 @@ struct Impronte {
 }  // namespace
 
 TEST(Confronta, DimensioniSenzaImpronte) {
-    const MappaDimensioni locale = {{"B.txt", 3}, {"a.txt", 1}, {"c.txt", 2}, {"uguale", 0},
-                                    {"cambia", 10}};
+    const MappaDimensioni locale = {
+        {"B.txt", 3}, {"a.txt", 1}, {"c.txt", 2}, {"uguale", 0}, {"cambia", 10}};
     const MappaDimensioni remoto = {{"uguale", 0}, {"cambia", 11}, {"solo_remoto", 5}};
     EXPECT_EQ(confronta(locale, remoto), (std::vector<Differenza>{{"a.txt", "nuovo", 1},
                                                                   {"B.txt", "nuovo", 3},
                                                                   {"c.txt", "nuovo", 2},
                                                                   {"cambia", "modificato", 10}}));
     // invertendo le mappe si inverte la direzione
-    EXPECT_EQ(confronta(remoto, locale), (std::vector<Differenza>{{"cambia", "modificato", 11},
-                                                                  {"solo_remoto", "nuovo", 5}}));
+    EXPECT_EQ(confronta(remoto, locale),
+              (std::vector<Differenza>{{"cambia", "modificato", 11}, {"solo_remoto", "nuovo", 5}}));
     EXPECT_TRUE(confronta({}, {}).empty());
 }
 
@@ -52,16 +52,16 @@ TEST(Confronta, OrdineStabileFraPercorsiCheDifferisconoPerMaiuscole) {
 
 TEST(Confronta, ImpronteSoloPerLeDimensioniUguali) {
     std::vector<Percorsi> chiamate_a, chiamate_b;
-    const MappaDimensioni a = {{"nuovo", 4}, {"stesso", 5}, {"diverso", 5}, {"vuoto", 0},
-                               {"taglia", 9}};
+    const MappaDimensioni a = {
+        {"nuovo", 4}, {"stesso", 5}, {"diverso", 5}, {"vuoto", 0}, {"taglia", 9}};
     const MappaDimensioni b = {{"stesso", 5}, {"diverso", 5}, {"vuoto", 0}, {"taglia", 8}};
     Impronte ha{{{"stesso", "1"}, {"diverso", "2"}, {"vuoto", "0"}}, &chiamate_a};
     Impronte hb{{{"stesso", "1"}, {"diverso", "3"}, {"vuoto", "0"}}, &chiamate_b};
     std::vector<Avviso> avvisi;
     auto r = confronta(a, b, ha, hb, &avvisi);
-    EXPECT_EQ(r, (std::vector<Differenza>{{"diverso", "modificato", 5},
-                                          {"nuovo", "nuovo", 4},
-                                          {"taglia", "modificato", 9}}));
+    EXPECT_EQ(
+        r, (std::vector<Differenza>{
+               {"diverso", "modificato", 5}, {"nuovo", "nuovo", 4}, {"taglia", "modificato", 9}}));
     // una sola chiamata per lato, con gli stessi percorsi
     ASSERT_EQ(chiamate_a.size(), 1u);
     EXPECT_EQ(chiamate_a, chiamate_b);
@@ -85,10 +85,9 @@ TEST(Confronta, ImprontaMancanteDiventaAvvisoUnaVolta) {
     std::vector<Avviso> avvisi = {{"gia_avvisato", "Permission denied"}};
     auto r = confronta(m, m, ha, hb, &avvisi);
     EXPECT_TRUE(r.empty());
-    EXPECT_EQ(avvisi,
-              (std::vector<Avviso>{{"gia_avvisato", "Permission denied"},
-                                   {"illeggibile_remoto",
-                                    "contenuto non confrontabile: file non leggibile"}}));
+    EXPECT_EQ(avvisi, (std::vector<Avviso>{{"gia_avvisato", "Permission denied"},
+                                           {"illeggibile_remoto",
+                                            "contenuto non confrontabile: file non leggibile"}}));
     // senza lista degli avvisi il file manca e basta
     EXPECT_TRUE(confronta(m, m, ha, hb).empty());
 }
