@@ -1,4 +1,5 @@
 #include "online/servizi_online.h"
+#include "remote/utf8.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "supporto/server_http.h"
 #include "supporto/supporto.h"
 
 using namespace ormeggio;
@@ -21,126 +23,27 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Un piccolo server HTTP su loopback: una connessione per richiesta, risposte
-// scelte dal percorso. Registra la riga e le intestazioni di ogni richiesta.
-class ServerProva {
-  public:
+// Il server HTTP di prova con le risposte di queste prove, scelte dal percorso.
+class ServerProva : public prove::ServerHttp {
+public:
     ServerProva() {
-        _ascolto = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t l = sizeof a;
-        if (::bind(_ascolto, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(_ascolto, 16) != 0 ||
-            ::getsockname(_ascolto, reinterpret_cast<sockaddr*>(&a), &l) != 0)
-            throw std::runtime_error("server di prova");
-        _porta = ntohs(a.sin_port);
-        _thread = std::thread([this] { _accetta(); });
-    }
-    ~ServerProva() {
-        {
-            std::lock_guard b(_m);
-            _fermo = true;
-        }
-        _cv.notify_all();
-        _thread.join();
-        for (auto& t : _lavori) t.join();
-        ::close(_ascolto);
-    }
-    std::string url(const std::string& percorso) const {
-        return "http://127.0.0.1:" + std::to_string(_porta) + percorso;
-    }
-    std::vector<std::string> richieste() {
-        std::lock_guard b(_m);
-        return _richieste;
-    }
-
-  private:
-    void _accetta() {
-        while (true) {
-            {
-                std::lock_guard b(_m);
-                if (_fermo) return;
-            }
-            pollfd p{_ascolto, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            int fd = ::accept4(_ascolto, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) _lavori.emplace_back([this, fd] { _servi(fd); });
-        }
-    }
-
-    void _servi(int fd) {
-        std::string testa;
-        char buf[4096];
-        while (testa.find("\r\n\r\n") == std::string::npos) {
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            testa.append(buf, n);
-        }
-        {
-            std::lock_guard b(_m);
-            _richieste.push_back(testa);
-        }
-        std::string percorso = testa.substr(4, testa.find(' ', 4) - 4);
-        percorso = percorso.substr(0, percorso.find('?'));
-        int stato = 200;
-        std::string corpo;
-        if (percorso.rfind("/versione/", 0) == 0) {
-            corpo = R"({"version": ")" + percorso.substr(10) + R"(", "note": "ignorato"})";
-        } else if (percorso == "/json") {
-            corpo = _corpo_json;
-        } else if (percorso == "/mancante") {
-            stato = 404;
-            corpo = "non trovato";
-        } else if (percorso == "/lista") {
-            corpo = R"(["1.2.3"])";
-        } else if (percorso == "/non-json") {
-            corpo = "<html>non è json</html>";
-        } else if (percorso == "/enorme") {
-            corpo = R"({"version": "9.0.0", "x": ")" + std::string(100000, 'a') + "\"}";
-        } else if (percorso == "/enorme-spazi") {
+        imposta_gestore([this](const std::string& percorso) -> prove::RispostaHttp {
+            if (percorso.rfind("/versione/", 0) == 0)
+                return {200, R"({"version": ")" + percorso.substr(10) + R"(", "note": "ignorato"})"};
+            if (percorso == "/mancante") return {404, "non trovato"};
+            if (percorso == "/lista") return {200, R"(["1.2.3"])"};
+            if (percorso == "/non-json") return {200, "<html>non è json</html>"};
+            if (percorso == "/enorme")
+                return {200, R"({"version": "9.0.0", "x": ")" + std::string(100000, 'a') + "\"}"};
             // valido solo se ci si ferma a 65536 byte
-            corpo = R"({"version": "9.0.0"})" + std::string(70000, ' ') + "coda";
-        } else if (percorso == "/non-utf8") {
-            corpo = "{\"version\": \"2.0.0-\xff\xfe\", \"\xc3\": 1}";
-        } else if (percorso == "/lenta") {
-            std::unique_lock b(_m);
-            _cv.wait_for(b, 4s, [this] { return _fermo; });
-            corpo = R"({"version": "9.0.0"})";
-        } else if (percorso == "/reset") {
-            linger l{1, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-            ::close(fd);
-            return;
-        } else {
-            stato = 500;
-        }
-        std::string risposta = "HTTP/1.1 " + std::to_string(stato) +
-                               " X\r\nContent-Type: application/json\r\nContent-Length: " +
-                               std::to_string(corpo.size()) + "\r\nConnection: close\r\n\r\n" +
-                               corpo;
-        size_t inviati = 0;
-        while (inviati < risposta.size()) {
-            ssize_t n =
-                ::send(fd, risposta.data() + inviati, risposta.size() - inviati, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            inviati += n;
-        }
-        ::close(fd);
+            if (percorso == "/enorme-spazi")
+                return {200, R"({"version": "9.0.0"})" + std::string(70000, ' ') + "coda"};
+            if (percorso == "/non-utf8") return {200, "{\"version\": \"2.0.0-\xff\xfe\", \"\xc3\": 1}"};
+            if (percorso == "/lenta") return {200, R"({"version": "9.0.0"})", 4s};
+            if (percorso == "/reset") return {200, "", {}, true};
+            return {500, ""};
+        });
     }
-
-    int _ascolto = -1;
-    int _porta = 0;
-    std::thread _thread;
-    std::vector<std::thread> _lavori;
-    std::mutex _m;
-    std::condition_variable _cv;
-    bool _fermo = false;
-    std::vector<std::string> _richieste;
-
-  public:
-    std::string _corpo_json;
 };
 
 // Raccoglie le righe del registro di debug per la durata della prova.
@@ -246,7 +149,8 @@ TEST(ServiziOnline, AgenteSistemaEIndirizzi) {
     imposta_url_servizi(base);
 }
 
-TEST(Utf8Ripulito, SequenzeNonValideSostituite) {
+// La stessa conversione che ripulisce le risposte del server HTTP.
+TEST(Utf8Risposte, SequenzeNonValideSostituite) {
     const std::string R = "\xEF\xBF\xBD";
     const std::pair<std::string, std::string> casi[] = {
         {"abc", "abc"},
@@ -261,7 +165,7 @@ TEST(Utf8Ripulito, SequenzeNonValideSostituite) {
         {"\xed\xa0\x80", R + R + R},
         {"\xf4\x90\x80\x80", R + R + R + R},
     };
-    for (const auto& [dato, atteso] : casi) EXPECT_EQ(utf8_ripulito(dato), atteso);
+    for (const auto& [dato, atteso] : casi) EXPECT_EQ(utf8_valido(dato), atteso);
 }
 
 TEST(ScaricaJson, RisposteDelServer) {
@@ -360,7 +264,7 @@ TEST(ControllaVersione, MembroVersioneDiAltriTipi) {
         {R"({"version": true})", {ESITO_ERRORE, "", "il server non ha indicato una versione"}},
     };
     for (const auto& [corpo, atteso] : casi) {
-        s._corpo_json = corpo;
+        s.imposta("/json", {200, corpo});
         EXPECT_EQ(controlla_versione(s.url("/json"), "1.0.0"), atteso) << corpo;
     }
 }

@@ -1,4 +1,5 @@
 #include "online/servizi_online.h"
+#include "remote/utf8.h"
 
 #include <curl/curl.h>
 #include <sys/utsname.h>
@@ -193,53 +194,6 @@ int confronta_versioni(std::string_view a, std::string_view b) {
     return va->suffisso < vb->suffisso ? -1 : 1;
 }
 
-std::string utf8_ripulito(std::string_view s) {
-    static constexpr std::string_view SOSTITUTO = "\xEF\xBF\xBD";
-    std::string r;
-    r.reserve(s.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const size_t n = s.size();
-    size_t i = 0;
-    while (i < n) {
-        unsigned char c = p[i];
-        if (c < 0x80) {
-            r += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        size_t lunghezza = 0;
-        unsigned char min2 = 0x80, max2 = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            lunghezza = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            lunghezza = 3;
-            if (c == 0xE0) min2 = 0xA0;  // niente forme troppo lunghe
-            if (c == 0xED) max2 = 0x9F;  // niente surrogati
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            lunghezza = 4;
-            if (c == 0xF0) min2 = 0x90;
-            if (c == 0xF4) max2 = 0x8F;  // non oltre U+10FFFF
-        }
-        // Si sostituisce la parte più lunga che poteva ancora diventare valida.
-        size_t validi = 1;
-        if (lunghezza) {
-            while (validi < lunghezza && i + validi < n) {
-                unsigned char d = p[i + validi];
-                unsigned char lo = validi == 1 ? min2 : 0x80, hi = validi == 1 ? max2 : 0xBF;
-                if (d < lo || d > hi) break;
-                ++validi;
-            }
-        }
-        if (lunghezza && validi == lunghezza) {
-            r.append(s.substr(i, lunghezza));
-        } else {
-            r += SOSTITUTO;
-        }
-        i += validi;
-    }
-    return r;
-}
-
 std::pair<std::optional<Json>, std::string> scarica_json_dettagliato(const std::string& url,
                                                                      double timeout,
                                                                      std::string_view app_version) {
@@ -278,7 +232,7 @@ std::pair<std::optional<Json>, std::string> scarica_json_dettagliato(const std::
                 return {std::nullopt, "server non raggiungibile (" + testo + ")"};
             return {std::nullopt, tipo + ": " + testo};
         }
-        Json dati = Json::parse(utf8_ripulito(corpo.dati), nullptr, false);
+        Json dati = Json::parse(utf8_valido(corpo.dati), nullptr, false);
         if (dati.is_discarded()) return {std::nullopt, "risposta del server illeggibile"};
         if (!dati.is_object()) return {std::nullopt, "risposta del server non valida"};
         return {std::move(dati), ""};

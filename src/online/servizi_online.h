@@ -75,7 +75,5 @@ std::optional<std::string> versione_disponibile(const std::string& url,
 using DestinazioneDebug = std::function<void(const std::string&, const std::string&)>;
 void imposta_destinazione_debug(DestinazioneDebug destinazione);
 
-// Il testo UTF-8 con ogni sequenza non valida sostituita da U+FFFD.
-std::string utf8_ripulito(std::string_view byte);
 
 }  // namespace ormeggio

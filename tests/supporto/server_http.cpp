@@ -40,6 +40,11 @@ void ServerHttp::imposta(const std::string& percorso, RispostaHttp risposta) {
     _percorsi[percorso] = std::move(risposta);
 }
 
+void ServerHttp::imposta_gestore(std::function<RispostaHttp(const std::string&)> gestore) {
+    std::lock_guard b(_m);
+    _gestore = std::move(gestore);
+}
+
 std::string ServerHttp::url(const std::string& percorso) const {
     return "http://127.0.0.1:" + std::to_string(_porta) + percorso;
 }
@@ -79,7 +84,10 @@ void ServerHttp::_servi(int fd) {
             inizio == std::string::npos ? "" : testa.substr(inizio + 1, testa.find(' ', inizio + 1) - inizio - 1);
         percorso = percorso.substr(0, percorso.find('?'));
         auto it = _percorsi.find(percorso);
-        if (it != _percorsi.end()) r = it->second;
+        if (it != _percorsi.end())
+            r = it->second;
+        else if (_gestore)
+            r = _gestore(percorso);
         if (r.ritardo.count() > 0) _cv.wait_for(b, r.ritardo, [this] { return _fermo; });
     }
     if (r.reset) {

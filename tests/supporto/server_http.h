@@ -3,6 +3,7 @@
 // risposte scelte per percorso (senza la query). Registra ogni richiesta ricevuta.
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -26,6 +27,8 @@ public:
     ServerHttp& operator=(const ServerHttp&) = delete;
 
     void imposta(const std::string& percorso, RispostaHttp risposta);
+    // Risponde ai percorsi senza una risposta fissa (altrimenti 404).
+    void imposta_gestore(std::function<RispostaHttp(const std::string& percorso)> gestore);
     std::string url(const std::string& percorso = "") const;
     std::vector<std::string> richieste();  // riga e intestazioni di ogni richiesta
 
@@ -42,6 +45,7 @@ private:
     bool _fermo = false;
     std::vector<std::string> _richieste;
     std::map<std::string, RispostaHttp> _percorsi;
+    std::function<RispostaHttp(const std::string&)> _gestore;
 };
 
 }  // namespace prove
