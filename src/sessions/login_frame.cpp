@@ -239,40 +239,16 @@ void LoginFrame::_costruisci(const std::string& genitore) {
     _riga(accesso, t("Porta"), *var_porta, 2);
     _riga(accesso, t("Utente"), *var_utente, 3);
     _riga(accesso, t("Password"), *var_password, 4, "*");
-    {
-        const std::string etichetta = _nuovo_widget(accesso, "l5");
-        const std::string entry = _nuovo_widget(accesso, "e5");
-        btn_sfoglia_chiave = _nuovo_widget(accesso, "sfoglia");
-        tk::chiama("ttk::label", etichetta, "-text", t("Chiave privata (opzionale)"));
-        tk::chiama("grid", etichetta, "-row", 5, "-column", 0, "-sticky", "w", "-padx", 8, "-pady",
-                   4);
-        tk::chiama("ttk::entry", entry, "-textvariable", var_chiave->nome());
-        tk::chiama("grid", entry, "-row", 5, "-column", 1, "-sticky", "ew", "-pady", 4);
-        tk::chiama("ttk::button", btn_sfoglia_chiave, "-text", t("Sfoglia…"));
-        comanda(btn_sfoglia_chiave, &LoginFrame::_scegli_chiave);
-        tk::chiama("grid", btn_sfoglia_chiave, "-row", 5, "-column", 2, "-padx", tk::Obj{6, 8},
-                   "-pady", 4);
-    }
+    btn_sfoglia_chiave = _riga_sfoglia(accesso, t("Chiave privata (opzionale)"), *var_chiave, 5);
+    comanda(btn_sfoglia_chiave, &LoginFrame::_scegli_chiave);
 
     const std::string cartelle = _nuovo_widget(destra, "cartelle");
     tk::chiama("ttk::labelframe", cartelle, "-text", t("Cartelle iniziali"));
     tk::chiama("grid", cartelle, "-row", 2, "-column", 0, "-sticky", "ew");
     tk::chiama("grid", "columnconfigure", cartelle, 1, "-weight", 1);
     _riga(cartelle, t("Remota"), *var_percorso, 0);
-    {
-        const std::string etichetta = _nuovo_widget(cartelle, "l1");
-        const std::string entry = _nuovo_widget(cartelle, "e1");
-        btn_sfoglia_locale = _nuovo_widget(cartelle, "sfoglia");
-        tk::chiama("ttk::label", etichetta, "-text", t("Locale"));
-        tk::chiama("grid", etichetta, "-row", 1, "-column", 0, "-sticky", "w", "-padx", 8, "-pady",
-                   4);
-        tk::chiama("ttk::entry", entry, "-textvariable", var_percorso_locale->nome());
-        tk::chiama("grid", entry, "-row", 1, "-column", 1, "-sticky", "ew", "-pady", 4);
-        tk::chiama("ttk::button", btn_sfoglia_locale, "-text", t("Sfoglia…"));
-        comanda(btn_sfoglia_locale, &LoginFrame::_scegli_cartella_locale);
-        tk::chiama("grid", btn_sfoglia_locale, "-row", 1, "-column", 2, "-padx", tk::Obj{6, 8},
-                   "-pady", 4);
-    }
+    btn_sfoglia_locale = _riga_sfoglia(cartelle, t("Locale"), *var_percorso_locale, 1);
+    comanda(btn_sfoglia_locale, &LoginFrame::_scegli_cartella_locale);
 
     const std::string sicurezza = _nuovo_widget(destra, "sicurezza");
     tk::chiama("ttk::labelframe", sicurezza, "-text", t("Sicurezza"));
@@ -360,6 +336,21 @@ void LoginFrame::_riga(const std::string& contenitore, const std::string& etiche
     tk::chiama("ttk::entry", e, "-textvariable", var.nome(), "-show", mostra);
     tk::chiama("grid", e, "-row", riga, "-column", 1, "-columnspan", 2, "-sticky", "ew", "-padx",
                tk::Obj{0, 8}, "-pady", 4);
+}
+
+// Etichetta, campo e "Sfoglia…" su una riga; restituisce il pulsante.
+std::string LoginFrame::_riga_sfoglia(const std::string& contenitore, const std::string& etichetta,
+                                      const tk::Variabile& var, int riga) {
+    const std::string l = _nuovo_widget(contenitore, "l" + std::to_string(riga));
+    const std::string e = _nuovo_widget(contenitore, "e" + std::to_string(riga));
+    const std::string b = _nuovo_widget(contenitore, "sfoglia");
+    tk::chiama("ttk::label", l, "-text", etichetta);
+    tk::chiama("grid", l, "-row", riga, "-column", 0, "-sticky", "w", "-padx", 8, "-pady", 4);
+    tk::chiama("ttk::entry", e, "-textvariable", var.nome());
+    tk::chiama("grid", e, "-row", riga, "-column", 1, "-sticky", "ew", "-pady", 4);
+    tk::chiama("ttk::button", b, "-text", t("Sfoglia…"));
+    tk::chiama("grid", b, "-row", riga, "-column", 2, "-padx", tk::Obj{6, 8}, "-pady", 4);
+    return b;
 }
 
 void LoginFrame::_allinea_barre_pulsanti(const std::string& barra_lista,

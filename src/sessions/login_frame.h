@@ -59,6 +59,8 @@ class LoginFrame : public std::enable_shared_from_this<LoginFrame> {
     void _connetti();
     void _errore_connessione(const std::string& messaggio);
     void _aggiorna_stato_sudo();
+    std::string _riga_sfoglia(const std::string& contenitore, const std::string& etichetta,
+                              const tk::Variabile& var, int riga);
     void _riga(const std::string& contenitore, const std::string& etichetta,
                const tk::Variabile& var, int riga, const std::string& mostra = "");
     void _scegli_chiave();

@@ -120,13 +120,7 @@ std::string AboutDialog::crea(const std::string& master) {
                tk::Obj{tk::Obj("destroy"), tk::Obj(w)});
     tk::chiama("pack", chiudi, "-side", "right");
     tk::chiama("update", "idletasks");
-    try {
-        tk::chiama("grab", "set", w);
-    } catch (const tk::Errore&) {
-        // La finestra non è ancora visibile: si riprova quando lo diventa.
-        tk::chiama("tkwait", "visibility", w);
-        tk::chiama("grab", "set", w);
-    }
+    tk::prendi_input(w);
     return w;
 }
 

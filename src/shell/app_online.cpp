@@ -65,12 +65,7 @@ std::string App::_finestra_attesa() {
             (intero(tk::chiama("winfo", "height", ".")) - intero(tk::chiama("winfo", "reqheight", w))) / 3;
     tk::chiama("wm", "geometry", w, "+" + std::to_string(std::max(0, x)) + "+" +
                                         std::to_string(std::max(0, y)));
-    try {
-        tk::chiama("grab", "set", w);
-    } catch (const tk::Errore&) {
-        tk::chiama("tkwait", "visibility", w);
-        tk::chiama("grab", "set", w);
-    }
+    tk::prendi_input(w);
     return w;
 }
 

@@ -310,6 +310,15 @@ void sul_thread_ui(std::weak_ptr<void> bersaglio, std::function<void()> fn) {
     });
 }
 
+void prendi_input(const std::string& finestra) {
+    try {
+        chiama("grab", "set", finestra);
+    } catch (const Errore&) {
+        chiama("tkwait", "visibility", finestra);
+        chiama("grab", "set", finestra);
+    }
+}
+
 std::string dopo(int millisecondi, std::function<void()> fn) {
     std::string nome = comando([fn = std::move(fn)](const std::vector<std::string>&) { fn(); });
     return chiama("after", millisecondi, Obj{Obj("::ormeggio::_una_volta"), Obj(nome)});

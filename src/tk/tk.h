@@ -107,6 +107,9 @@ void sul_thread_ui(std::function<void()> fn);
 void sul_thread_ui(std::weak_ptr<void> bersaglio, std::function<void()> fn);
 bool e_thread_ui();
 
+// Dà tutto l'input alla finestra (grab), aspettando che sia visibile se serve.
+void prendi_input(const std::string& finestra);
+
 std::string dopo(int millisecondi, std::function<void()> fn);
 void ciclo_eventi();   // fino alla chiusura della finestra principale
 void elabora_eventi(); // tutto ciò che è pronto, senza attendere
