@@ -261,6 +261,20 @@ TEST(Ssh, UnComandoCheNonFinisceScadeAlTermine) {
     EXPECT_EQ(esegui(*c, "echo ancora").uscita, "ancora\n");
 }
 
+TEST(Ssh, ChiudereUnComandoSenzaStatoDiUscitaNonAspetta) {
+    auto c = connetti();
+    // Chiude uscita ed errori ma non esce: la fine dei dati arriva, lo stato no.
+    auto canale = c->apri_canale("exec >&- 2>&-; sleep 60");
+    canale->chiudi_scrittura();
+    std::string u, e;
+    canale->leggi_tutto(u, e, 5s);
+    EXPECT_EQ(canale->attendi_uscita(500ms), std::nullopt);
+    auto inizio = std::chrono::steady_clock::now();
+    canale->chiudi();
+    EXPECT_LT(std::chrono::steady_clock::now() - inizio, 2s);
+    EXPECT_EQ(esegui(*c, "echo dopo").uscita, "dopo\n");
+}
+
 TEST(Ssh, ConnessioneCadutaDuranteUnComandoDaErrore) {
     auto c = connetti();
     // Il processo sshd della sessione muore mentre il comando è in corso.

@@ -690,9 +690,9 @@ class CanaleLibssh2 final : public Canale {
         if (_c->aperta()) {
             std::string errore;
             // Chiusura di cortesia, poi la liberazione: entrambe con un limite breve.
-            // Un comando ancora in corso chiude il canale solo quando finisce: si
-            // manda la chiusura e lo si lascia alla sessione senza aspettarlo.
-            const auto attesa = _fine_letta
+            // Un comando ancora in corso (nessuno stato di uscita) chiude il canale solo
+            // quando finisce: si manda la chiusura e lo si lascia alla sessione.
+            const auto attesa = _uscita
                                     ? std::min(_c->timeout_rete(), std::chrono::milliseconds(5000))
                                     : std::chrono::milliseconds(200);
             const Scadenza scadenza = Orologio::now() + attesa;
