@@ -749,10 +749,11 @@ class CanaleLibssh2 final : public Canale {
 std::unique_ptr<Canale> ConnessioneLibssh2::apri_canale(const std::string& comando) {
     if (!_aperta) throw Errore(motivo_chiusura());
     LIBSSH2_CHANNEL* canale = nullptr;
-    // Anche la richiesta exec resta sotto il mutex di apertura: libssh2 attende la
-    // conferma per un canale alla volta e scambierebbe quella di un altro canale
-    // per un errore.
-    std::lock_guard apertura(_mutex_apertura);
+    // libssh2 attende la conferma di un'apertura, o di una richiesta exec, per un
+    // canale alla volta: quella di un altro canale la scambierebbe per un errore.
+    // Aperture e richieste hanno quindi ciascuna il suo turno, e le due fasi di
+    // comandi diversi si sovrappongono.
+    std::unique_lock apertura(_mutex_apertura);
     std::string errore;
     int rc = ripeti(
         [&] {
@@ -766,7 +767,9 @@ std::unique_ptr<Canale> ConnessioneLibssh2::apri_canale(const std::string& coman
         throw Errore("Cannot open a channel: " + errore);
     }
     if (rc < 0) throw Errore("Cannot open a channel: " + errore);
+    apertura.unlock();
     auto risultato = std::make_unique<CanaleLibssh2>(shared_from_this(), canale);
+    std::lock_guard richiesta(_mutex_richiesta);
     rc = ripeti(
         [&] {
             return libssh2_channel_process_startup(canale, "exec", 4, comando.data(),

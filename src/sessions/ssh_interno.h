@@ -51,6 +51,8 @@ class ConnessioneLibssh2 final : public Connessione,
     // Serializza le macchine a stati di libssh2 che vivono nella sessione (apertura
     // di canali e del sottosistema SFTP): vanno completate da un solo chiamante.
     std::mutex& mutex_apertura() { return _mutex_apertura; }
+    // Lo stesso per le richieste sui canali che attendono risposta (exec, sottosistema).
+    std::mutex& mutex_richiesta() { return _mutex_richiesta; }
     // Rende inutilizzabile la connessione: ogni chiamata successiva fallisce con motivo.
     void segna_guasta(const std::string& motivo);
     std::string motivo_chiusura() const;
@@ -87,6 +89,7 @@ class ConnessioneLibssh2 final : public Connessione,
     std::string _motivo;
 
     std::mutex _mutex_apertura;
+    std::mutex _mutex_richiesta;
 };
 
 // Testo leggibile di un codice di stato SFTP.
