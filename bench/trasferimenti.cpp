@@ -1,7 +1,7 @@
 // Velocità di invio e ricezione SFTP di un file grande: il nostro client contro
 // sftp di OpenSSH (put/get) sullo stesso server, nella stessa esecuzione.
 // Legge i fatti del server di prova da ORMEGGIO_SSH_FATTI.
-// Uso: trasferimenti [MiB, 256 se manca] [ripetizioni, 3 se manca]
+// Uso: trasferimenti [MiB, 256 se manca] [ripetizioni, 5 se manca]
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,7 +77,7 @@ std::string sha256(const std::string& percorso) {
 
 int main(int argc, char** argv) {
     const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
-    const int volte = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int volte = argc > 2 ? std::atoi(argv[2]) : 5;
     auto f = fatti();
     if (f.empty()) {
         std::fprintf(stderr, "manca ORMEGGIO_SSH_FATTI (usare scripts/bench)\n");
@@ -122,24 +122,40 @@ int main(int argc, char** argv) {
     };
 
     std::vector<double> su_nostro, giu_nostro, su_openssh, giu_openssh, connessione;
+    // Prima di ogni misura si svuotano le scritture in sospeso, che altrimenti
+    // rallenterebbero chi viene dopo.
+    auto sync_e_misura = [&](const std::function<void()>& f) {
+        ::sync();
+        return misura(f);
+    };
     for (int i = 0; i < volte; ++i) {
-        su_nostro.push_back(misura([&] { sftp->invia(locale, remoto_nostro); }));
-        connessione.push_back(misura([&] { esegui(solo_connessione); }));
-        su_openssh.push_back(misura([&] { esegui(put); }));
-        giu_nostro.push_back(misura([&] { sftp->ricevi(remoto_nostro, ritorno); }));
-        giu_openssh.push_back(misura([&] { esegui(get); }));
+        su_nostro.push_back(sync_e_misura([&] { sftp->invia(locale, remoto_nostro); }));
+        connessione.push_back(sync_e_misura([&] { esegui(solo_connessione); }));
+        su_openssh.push_back(sync_e_misura([&] { esegui(put); }));
+        giu_nostro.push_back(sync_e_misura([&] { sftp->ricevi(remoto_nostro, ritorno); }));
+        giu_openssh.push_back(sync_e_misura([&] { esegui(get); }));
     }
     const bool integro = sha256(ritorno) == sha256(locale);
-    const double c = mediana(connessione);
+    const double c = *std::min_element(connessione.begin(), connessione.end());
     const double mb = static_cast<double>(mib << 20) / 1e6;
-    const double sn = mb / mediana(su_nostro), so = mb / std::max(0.01, mediana(su_openssh) - c);
-    const double gn = mb / mediana(giu_nostro), go = mb / std::max(0.01, mediana(giu_openssh) - c);
-
-    std::printf("SFTP, file di %zu MiB, mediana di %d prove (connessione sftp %.2f s tolta)\n", mib,
-                volte, c);
-    std::printf("  %-10s %12s %12s %10s\n", "", "ormeggio", "sftp", "rapporto");
-    std::printf("  %-10s %8.1f MB/s %8.1f MB/s %9.2fx\n", "invio", sn, so, sn / so);
-    std::printf("  %-10s %8.1f MB/s %8.1f MB/s %9.2fx\n", "ricezione", gn, go, gn / go);
+    // Velocità dal tempo mediano e dal migliore: sulla macchina condivisa il carico
+    // degli altri processi sposta la mediana, il migliore mostra cosa sa fare ciascuno.
+    auto riga = [&](const char* nome, const std::vector<double>& nostro,
+                    const std::vector<double>& openssh) {
+        const double nm = mb / mediana(nostro), om = mb / std::max(0.01, mediana(openssh) - c);
+        const double nb = mb / *std::min_element(nostro.begin(), nostro.end());
+        const double ob =
+            mb / std::max(0.01, *std::min_element(openssh.begin(), openssh.end()) - c);
+        std::printf("  %-10s %8.1f MB/s %8.1f MB/s %8.2fx   %8.1f MB/s %8.1f MB/s %8.2fx\n", nome,
+                    nm, om, nm / om, nb, ob, nb / ob);
+    };
+    std::printf("SFTP, file di %zu MiB, %d prove alternate (connessione di sftp, %.2f s, tolta)\n",
+                mib, volte, c);
+    std::printf("  %-10s %12s %12s %9s   %12s %12s %9s\n", "", "ormeggio", "sftp", "rapporto",
+                "ormeggio", "sftp", "rapporto");
+    std::printf("  %-10s %36s   %36s\n", "", "(mediana)", "(migliore)");
+    riga("invio", su_nostro, su_openssh);
+    riga("ricezione", giu_nostro, giu_openssh);
     std::printf("  (obiettivo: rapporto >= 0.9x; file ricevuto %s)\n",
                 integro ? "identico all'originale" : "DIVERSO DALL'ORIGINALE");
 
