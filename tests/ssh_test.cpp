@@ -115,6 +115,8 @@ TEST(Ssh, SiAutenticaConPasswordEConChiavi) {
         std::function<void(ParametriConnessione&)> prepara;
     } casi[] = {
         {"password", [](ParametriConnessione&) {}},
+        {"password come keyboard-interactive",
+         [](ParametriConnessione& p) { p.porta = std::stoi(fatto_ssh("PORTA_SOLO_INTERATTIVA")); }},
         {"ed25519 senza passphrase",
          [](ParametriConnessione& p) {
              p.password.reset();
@@ -157,6 +159,12 @@ TEST(Ssh, ConnessioniFalliteHannoUnTesto) {
         const char* atteso;  // parte del testo
     } casi[] = {
         {"password sbagliata", [](ParametriConnessione& p) { p.password = "sbagliata"; },
+         "Authentication failed"},
+        {"password sbagliata, keyboard-interactive",
+         [](ParametriConnessione& p) {
+             p.porta = std::stoi(fatto_ssh("PORTA_SOLO_INTERATTIVA"));
+             p.password = "sbagliata";
+         },
          "Authentication failed"},
         {"porta chiusa", [](ParametriConnessione& p) { p.porta = porta_chiusa(); },
          "Connection refused"},
