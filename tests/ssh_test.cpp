@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -149,6 +150,34 @@ TEST(Ssh, SiAutenticaConPasswordEConChiavi) {
         c->chiudi();
         EXPECT_FALSE(c->aperta());
     }
+}
+
+TEST(Ssh, SenzaPasswordNeChiaveUsaLAgente) {
+    prove::CasaTemporanea casa;
+    const std::string presa = casa.percorso() + "/agente.sock";
+    auto uscita = prove::esegui_locale("ssh-agent -s -a '" + presa + "'");
+    auto i = uscita.find("SSH_AGENT_PID=");
+    ASSERT_NE(i, std::string::npos) << uscita;
+    const int pid = std::atoi(uscita.c_str() + i + 14);
+    const char* prima = std::getenv("SSH_AUTH_SOCK");
+    const std::string salvato = prima ? prima : "";
+    ::setenv("SSH_AUTH_SOCK", presa.c_str(), 1);
+    int stato = -1;
+    prove::esegui_locale("ssh-add -q '" + fatto_ssh("CHIAVE_ED25519") + "' 2>&1", &stato);
+    EXPECT_EQ(stato, 0);
+    auto p = parametri_password();
+    p.password.reset();
+    try {
+        auto c = Connessione::connetti(p);
+        EXPECT_EQ(esegui(*c, "id -un").uscita, fatto_ssh("UTENTE") + "\n");
+    } catch (const Errore& e) {
+        ADD_FAILURE() << e.what();
+    }
+    ::kill(pid, SIGTERM);
+    if (prima)
+        ::setenv("SSH_AUTH_SOCK", salvato.c_str(), 1);
+    else
+        ::unsetenv("SSH_AUTH_SOCK");
 }
 
 TEST(Ssh, ConnessioniFalliteHannoUnTesto) {
