@@ -225,7 +225,7 @@ void ConnessioneLibssh2::apri(const ParametriConnessione& p) {
     const std::string dove = p.host + ":" + std::to_string(p.porta);
     _connetti_tcp(p, scadenza);
 
-    _sessione = libssh2_session_init_ex(nullptr, nullptr, nullptr, this);
+    _sessione = libssh2_session_init_ex(alloca_libssh2, libera_libssh2, rialloca_libssh2, this);
     if (!_sessione) throw Errore("Cannot create the SSH session");
     libssh2_session_set_blocking(_sessione, 0);
     _motivo = "Connection closed";
@@ -254,7 +254,8 @@ void ConnessioneLibssh2::_risposta_interattiva(const char*, int, const char*, in
     // Ogni domanda riceve la password: con PAM l'unica domanda è quella.
     for (int i = 0; i < num_domande; ++i) {
         const std::string& pw = self->_password_interattiva;
-        char* copia = static_cast<char*>(std::malloc(pw.size() + 1));
+        // libssh2 libera le risposte con l'allocatore della sessione.
+        char* copia = static_cast<char*>(alloca_libssh2(pw.size() + 1, astratto));
         if (!copia) {
             risposte[i].text = nullptr;
             risposte[i].length = 0;

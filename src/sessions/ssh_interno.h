@@ -92,6 +92,12 @@ class ConnessioneLibssh2 final : public Connessione,
     std::mutex _mutex_richiesta;
 };
 
+// Allocatore delle sessioni libssh2 (ssh_memoria.cpp). Ciò che libssh2 libera da sé
+// (risposte keyboard-interactive, firme) va allocato con alloca_libssh2.
+void* alloca_libssh2(size_t n, void** astratto);
+void libera_libssh2(void* p, void** astratto);
+void* rialloca_libssh2(void* p, size_t n, void** astratto);
+
 // Testo leggibile di un codice di stato SFTP.
 std::string testo_stato_sftp(unsigned long codice);
 
