@@ -63,7 +63,11 @@ class CartellaRemota {
     }
     ~CartellaRemota() {
         try {
-            if (_c.aperta()) esegui(_c, "rm -rf -- '" + _percorso + "'");
+            // Se la prova ha fatto cadere la connessione, ne serve una nuova per pulire.
+            if (_c.aperta())
+                esegui(_c, "rm -rf -- '" + _percorso + "'");
+            else
+                esegui(*connetti(), "rm -rf -- '" + _percorso + "'");
         } catch (...) {
         }
     }
