@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -62,7 +63,11 @@ class CartellaRemota {
     }
     ~CartellaRemota() {
         try {
-            if (_c.aperta()) esegui(_c, "rm -rf -- '" + _percorso + "'");
+            // Se la prova ha fatto cadere la connessione, ne serve una nuova per pulire.
+            if (_c.aperta())
+                esegui(_c, "rm -rf -- '" + _percorso + "'");
+            else
+                esegui(*connetti(), "rm -rf -- '" + _percorso + "'");
         } catch (...) {
         }
     }
@@ -115,6 +120,8 @@ TEST(Ssh, SiAutenticaConPasswordEConChiavi) {
         std::function<void(ParametriConnessione&)> prepara;
     } casi[] = {
         {"password", [](ParametriConnessione&) {}},
+        {"password come keyboard-interactive",
+         [](ParametriConnessione& p) { p.porta = std::stoi(fatto_ssh("PORTA_SOLO_INTERATTIVA")); }},
         {"ed25519 senza passphrase",
          [](ParametriConnessione& p) {
              p.password.reset();
@@ -149,6 +156,34 @@ TEST(Ssh, SiAutenticaConPasswordEConChiavi) {
     }
 }
 
+TEST(Ssh, SenzaPasswordNeChiaveUsaLAgente) {
+    prove::CasaTemporanea casa;
+    const std::string presa = casa.percorso() + "/agente.sock";
+    auto uscita = prove::esegui_locale("ssh-agent -s -a '" + presa + "'");
+    auto i = uscita.find("SSH_AGENT_PID=");
+    ASSERT_NE(i, std::string::npos) << uscita;
+    const int pid = std::atoi(uscita.c_str() + i + 14);
+    const char* prima = std::getenv("SSH_AUTH_SOCK");
+    const std::string salvato = prima ? prima : "";
+    ::setenv("SSH_AUTH_SOCK", presa.c_str(), 1);
+    int stato = -1;
+    prove::esegui_locale("ssh-add -q '" + fatto_ssh("CHIAVE_ED25519") + "' 2>&1", &stato);
+    EXPECT_EQ(stato, 0);
+    auto p = parametri_password();
+    p.password.reset();
+    try {
+        auto c = Connessione::connetti(p);
+        EXPECT_EQ(esegui(*c, "id -un").uscita, fatto_ssh("UTENTE") + "\n");
+    } catch (const Errore& e) {
+        ADD_FAILURE() << e.what();
+    }
+    ::kill(pid, SIGTERM);
+    if (prima)
+        ::setenv("SSH_AUTH_SOCK", salvato.c_str(), 1);
+    else
+        ::unsetenv("SSH_AUTH_SOCK");
+}
+
 TEST(Ssh, ConnessioniFalliteHannoUnTesto) {
     AscoltoMuto muto;
     struct Caso {
@@ -157,6 +192,12 @@ TEST(Ssh, ConnessioniFalliteHannoUnTesto) {
         const char* atteso;  // parte del testo
     } casi[] = {
         {"password sbagliata", [](ParametriConnessione& p) { p.password = "sbagliata"; },
+         "Authentication failed"},
+        {"password sbagliata, keyboard-interactive",
+         [](ParametriConnessione& p) {
+             p.porta = std::stoi(fatto_ssh("PORTA_SOLO_INTERATTIVA"));
+             p.password = "sbagliata";
+         },
          "Authentication failed"},
         {"porta chiusa", [](ParametriConnessione& p) { p.porta = porta_chiusa(); },
          "Connection refused"},
@@ -259,6 +300,20 @@ TEST(Ssh, UnComandoCheNonFinisceScadeAlTermine) {
     canale->chiudi();
     // La connessione resta buona per il comando seguente.
     EXPECT_EQ(esegui(*c, "echo ancora").uscita, "ancora\n");
+}
+
+TEST(Ssh, ChiudereUnComandoSenzaStatoDiUscitaNonAspetta) {
+    auto c = connetti();
+    // Chiude uscita ed errori ma non esce: la fine dei dati arriva, lo stato no.
+    auto canale = c->apri_canale("exec >&- 2>&-; sleep 60");
+    canale->chiudi_scrittura();
+    std::string u, e;
+    canale->leggi_tutto(u, e, 5s);
+    EXPECT_EQ(canale->attendi_uscita(500ms), std::nullopt);
+    auto inizio = std::chrono::steady_clock::now();
+    canale->chiudi();
+    EXPECT_LT(std::chrono::steady_clock::now() - inizio, 2s);
+    EXPECT_EQ(esegui(*c, "echo dopo").uscita, "dopo\n");
 }
 
 TEST(Ssh, ConnessioneCadutaDuranteUnComandoDaErrore) {

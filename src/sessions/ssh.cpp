@@ -225,7 +225,7 @@ void ConnessioneLibssh2::apri(const ParametriConnessione& p) {
     const std::string dove = p.host + ":" + std::to_string(p.porta);
     _connetti_tcp(p, scadenza);
 
-    _sessione = libssh2_session_init_ex(nullptr, nullptr, nullptr, this);
+    _sessione = libssh2_session_init_ex(alloca_libssh2, libera_libssh2, rialloca_libssh2, this);
     if (!_sessione) throw Errore("Cannot create the SSH session");
     libssh2_session_set_blocking(_sessione, 0);
     _motivo = "Connection closed";
@@ -254,7 +254,8 @@ void ConnessioneLibssh2::_risposta_interattiva(const char*, int, const char*, in
     // Ogni domanda riceve la password: con PAM l'unica domanda è quella.
     for (int i = 0; i < num_domande; ++i) {
         const std::string& pw = self->_password_interattiva;
-        char* copia = static_cast<char*>(std::malloc(pw.size() + 1));
+        // libssh2 libera le risposte con l'allocatore della sessione.
+        char* copia = static_cast<char*>(alloca_libssh2(pw.size() + 1, astratto));
         if (!copia) {
             risposte[i].text = nullptr;
             risposte[i].length = 0;
@@ -690,9 +691,9 @@ class CanaleLibssh2 final : public Canale {
         if (_c->aperta()) {
             std::string errore;
             // Chiusura di cortesia, poi la liberazione: entrambe con un limite breve.
-            // Un comando ancora in corso chiude il canale solo quando finisce: si
-            // manda la chiusura e lo si lascia alla sessione senza aspettarlo.
-            const auto attesa = _fine_letta
+            // Un comando ancora in corso (nessuno stato di uscita) chiude il canale solo
+            // quando finisce: si manda la chiusura e lo si lascia alla sessione.
+            const auto attesa = _uscita
                                     ? std::min(_c->timeout_rete(), std::chrono::milliseconds(5000))
                                     : std::chrono::milliseconds(200);
             const Scadenza scadenza = Orologio::now() + attesa;
@@ -749,10 +750,11 @@ class CanaleLibssh2 final : public Canale {
 std::unique_ptr<Canale> ConnessioneLibssh2::apri_canale(const std::string& comando) {
     if (!_aperta) throw Errore(motivo_chiusura());
     LIBSSH2_CHANNEL* canale = nullptr;
-    // Anche la richiesta exec resta sotto il mutex di apertura: libssh2 attende la
-    // conferma per un canale alla volta e scambierebbe quella di un altro canale
-    // per un errore.
-    std::lock_guard apertura(_mutex_apertura);
+    // libssh2 attende la conferma di un'apertura, o di una richiesta exec, per un
+    // canale alla volta: quella di un altro canale la scambierebbe per un errore.
+    // Aperture e richieste hanno quindi ciascuna il suo turno, e le due fasi di
+    // comandi diversi si sovrappongono.
+    std::unique_lock apertura(_mutex_apertura);
     std::string errore;
     int rc = ripeti(
         [&] {
@@ -766,7 +768,9 @@ std::unique_ptr<Canale> ConnessioneLibssh2::apri_canale(const std::string& coman
         throw Errore("Cannot open a channel: " + errore);
     }
     if (rc < 0) throw Errore("Cannot open a channel: " + errore);
+    apertura.unlock();
     auto risultato = std::make_unique<CanaleLibssh2>(shared_from_this(), canale);
+    std::lock_guard richiesta(_mutex_richiesta);
     rc = ripeti(
         [&] {
             return libssh2_channel_process_startup(canale, "exec", 4, comando.data(),

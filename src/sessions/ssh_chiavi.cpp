@@ -15,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "sessions/ssh_interno.h"
+
 namespace ormeggio::ssh {
 
 namespace {
@@ -137,14 +139,14 @@ int ChiaveRsaSha2::firma(LIBSSH2_SESSION*, unsigned char** firma, size_t* lunghe
     size_t l = 0;
     int ok = EVP_DigestSignInit(ctx, nullptr, EVP_sha256(), nullptr, self->_chiave) == 1 &&
              EVP_DigestSign(ctx, nullptr, &l, dati, n) == 1;
-    unsigned char* buf = ok ? static_cast<unsigned char*>(std::malloc(l)) : nullptr;
+    // La firma la libera libssh2, con l'allocatore della sessione.
+    unsigned char* buf = ok ? static_cast<unsigned char*>(alloca_libssh2(l, astratto)) : nullptr;
     ok = buf && EVP_DigestSign(ctx, buf, &l, dati, n) == 1;
     EVP_MD_CTX_free(ctx);
     if (!ok) {
-        std::free(buf);
+        libera_libssh2(buf, astratto);
         return -1;
     }
-    // La sessione usa l'allocatore predefinito di libssh2 (malloc): lo libera lei.
     *firma = buf;
     *lunghezza = l;
     return 0;

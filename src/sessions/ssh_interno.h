@@ -51,6 +51,8 @@ class ConnessioneLibssh2 final : public Connessione,
     // Serializza le macchine a stati di libssh2 che vivono nella sessione (apertura
     // di canali e del sottosistema SFTP): vanno completate da un solo chiamante.
     std::mutex& mutex_apertura() { return _mutex_apertura; }
+    // Lo stesso per le richieste sui canali che attendono risposta (exec, sottosistema).
+    std::mutex& mutex_richiesta() { return _mutex_richiesta; }
     // Rende inutilizzabile la connessione: ogni chiamata successiva fallisce con motivo.
     void segna_guasta(const std::string& motivo);
     std::string motivo_chiusura() const;
@@ -87,7 +89,14 @@ class ConnessioneLibssh2 final : public Connessione,
     std::string _motivo;
 
     std::mutex _mutex_apertura;
+    std::mutex _mutex_richiesta;
 };
+
+// Allocatore delle sessioni libssh2 (ssh_memoria.cpp). Ciò che libssh2 libera da sé
+// (risposte keyboard-interactive, firme) va allocato con alloca_libssh2.
+void* alloca_libssh2(size_t n, void** astratto);
+void libera_libssh2(void* p, void** astratto);
+void* rialloca_libssh2(void* p, size_t n, void** astratto);
 
 // Testo leggibile di un codice di stato SFTP.
 std::string testo_stato_sftp(unsigned long codice);

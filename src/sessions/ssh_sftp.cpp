@@ -385,7 +385,8 @@ std::unique_ptr<FileRemoto> SftpLibssh2::apri_lettura(const std::string& percors
 std::shared_ptr<Sftp> ConnessioneLibssh2::apri_sftp() {
     if (!_aperta) throw Errore(motivo_chiusura());
     LIBSSH2_SFTP* sftp = nullptr;
-    std::lock_guard apertura(_mutex_apertura);
+    // L'avvio di SFTP apre un canale e chiede il sottosistema: prende entrambi i turni.
+    std::scoped_lock turni(_mutex_apertura, _mutex_richiesta);
     std::string errore;
     int rc = ripeti(
         [&] {
