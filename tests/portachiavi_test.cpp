@@ -234,9 +234,9 @@ TEST_P(PortachiaviIrraggiungibileDeathTest, ErroreDistintoESvelto) {
 
 INSTANTIATE_TEST_SUITE_P(
     Casi, PortachiaviIrraggiungibileDeathTest,
-    testing::Values(Irraggiungibile{"senza_bus", senza_bus, 2},
-                    Irraggiungibile{"socket_morto", socket_morto, 2},
-                    Irraggiungibile{"bus_senza_portachiavi", bus_senza_portachiavi, 2},
+    testing::Values(Irraggiungibile{"senza_bus", senza_bus, 4},
+                    Irraggiungibile{"socket_morto", socket_morto, 4},
+                    Irraggiungibile{"bus_senza_portachiavi", bus_senza_portachiavi, 4},
                     // Qui si aspetta la scadenza della connessione (5 s).
                     Irraggiungibile{"bus_muto", bus_muto, 8, false}),
     [](const testing::TestParamInfo<Irraggiungibile>& i) { return i.param.nome; });

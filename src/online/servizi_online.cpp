@@ -1,7 +1,10 @@
 #include "online/servizi_online.h"
 #include "remote/utf8.h"
 
+// I puntori a funzione di libcurl non passano per le macro di controllo dei tipi.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <sys/utsname.h>
 
 #include <limits>
@@ -60,9 +63,43 @@ std::optional<uint64_t> numero(std::string_view s, size_t& pos) {
     return n;
 }
 
-void inizializza_curl() {
-    static std::once_flag una_volta;
-    std::call_once(una_volta, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// libcurl si carica al primo controllo, su un thread di lavoro: con le sue
+// dipendenze (TLS, LDAP, Kerberos…) allungherebbe l'avvio della finestra.
+struct LibCurl {
+    CURLcode (*global_init)(long) = nullptr;
+    CURL* (*easy_init)() = nullptr;
+    CURLcode (*easy_setopt)(CURL*, CURLoption, ...) = nullptr;
+    CURLcode (*easy_perform)(CURL*) = nullptr;
+    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...) = nullptr;
+    void (*easy_cleanup)(CURL*) = nullptr;
+    const char* (*easy_strerror)(CURLcode) = nullptr;
+    std::string errore;  // vuoto se caricata
+};
+
+const LibCurl& curl() {
+    static const LibCurl api = [] {
+        LibCurl c;
+        void* h = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!h) {
+            const char* e = ::dlerror();
+            c.errore = e ? e : "libcurl.so.4";
+            return c;
+        }
+        auto prendi = [&](auto& puntatore, const char* nome) {
+            puntatore = reinterpret_cast<std::remove_reference_t<decltype(puntatore)>>(::dlsym(h, nome));
+            if (!puntatore && c.errore.empty()) c.errore = std::string("libcurl senza ") + nome;
+        };
+        prendi(c.global_init, "curl_global_init");
+        prendi(c.easy_init, "curl_easy_init");
+        prendi(c.easy_setopt, "curl_easy_setopt");
+        prendi(c.easy_perform, "curl_easy_perform");
+        prendi(c.easy_getinfo, "curl_easy_getinfo");
+        prendi(c.easy_cleanup, "curl_easy_cleanup");
+        prendi(c.easy_strerror, "curl_easy_strerror");
+        if (c.errore.empty()) c.global_init(CURL_GLOBAL_DEFAULT);
+        return c;
+    }();
+    return api;
 }
 
 struct Corpo {
@@ -101,7 +138,7 @@ bool irraggiungibile(CURLcode rc, CURL* h) {
             return true;
         case CURLE_OPERATION_TIMEDOUT: {
             curl_off_t connessione = 0;
-            curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connessione);
+            curl().easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connessione);
             return connessione == 0;
         }
         default:
@@ -199,34 +236,35 @@ std::pair<std::optional<Json>, std::string> scarica_json_dettagliato(const std::
                                                                      std::string_view app_version) {
     if (url.empty()) return {std::nullopt, "non configurato"};
     try {
-        inizializza_curl();
-        std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> h(curl_easy_init(), curl_easy_cleanup);
+        const LibCurl& api = curl();
+        if (!api.errore.empty()) return {std::nullopt, "libcurl: " + api.errore};
+        std::unique_ptr<CURL, void (*)(CURL*)> h(api.easy_init(), api.easy_cleanup);
         if (!h) return {std::nullopt, "curl: inizializzazione non riuscita"};
         Corpo corpo;
         char errore[CURL_ERROR_SIZE] = "";
         const std::string agente = _user_agent(app_version);
         const long millisecondi = timeout > 0 ? static_cast<long>(timeout * 1000) : 1;
-        curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h.get(), CURLOPT_USERAGENT, agente.c_str());
-        curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h.get(), CURLOPT_TIMEOUT_MS, millisecondi);
-        curl_easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT_MS, millisecondi);
-        curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(h.get(), CURLOPT_MAXREDIRS, 5L);
-        curl_easy_setopt(h.get(), CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h.get(), CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h.get(), CURLOPT_ERRORBUFFER, errore);
-        curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, ricevi);
-        curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &corpo);
-        const CURLcode rc = curl_easy_perform(h.get());
+        api.easy_setopt(h.get(), CURLOPT_URL, url.c_str());
+        api.easy_setopt(h.get(), CURLOPT_USERAGENT, agente.c_str());
+        api.easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
+        api.easy_setopt(h.get(), CURLOPT_TIMEOUT_MS, millisecondi);
+        api.easy_setopt(h.get(), CURLOPT_CONNECTTIMEOUT_MS, millisecondi);
+        api.easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
+        api.easy_setopt(h.get(), CURLOPT_MAXREDIRS, 5L);
+        api.easy_setopt(h.get(), CURLOPT_PROTOCOLS_STR, "http,https");
+        api.easy_setopt(h.get(), CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        api.easy_setopt(h.get(), CURLOPT_ERRORBUFFER, errore);
+        api.easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, ricevi);
+        api.easy_setopt(h.get(), CURLOPT_WRITEDATA, &corpo);
+        const CURLcode rc = api.easy_perform(h.get());
 
         long stato = 0;
-        curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &stato);
+        api.easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &stato);
         if (stato >= 300 || (stato > 0 && stato < 200))
             return {std::nullopt, "il server ha risposto " + std::to_string(stato)};
         const bool completa = rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && corpo.troncato);
         if (!completa) {
-            const std::string tipo = curl_easy_strerror(rc);
+            const std::string tipo = api.easy_strerror(rc);
             const std::string testo = errore[0] ? errore : tipo;
             if (irraggiungibile(rc, h.get()))
                 return {std::nullopt, "server non raggiungibile (" + testo + ")"};

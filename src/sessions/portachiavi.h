@@ -15,6 +15,7 @@ inline constexpr const char* SERVIZIO_KEYRING = "Ormeggio";
 class ErrorePortachiavi : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+    ~ErrorePortachiavi() override;  // ancora il tipo in libormeggio.so, per il modulo
 };
 
 // "nome_profilo::tipo", tipo "ssh" o "sudo".

@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         }
     }
     std::string libreria = cartella_eseguibile() + "/libormeggio.so";
-    void* h = ::dlopen(libreria.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    void* h = ::dlopen(libreria.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!h) throw std::runtime_error(std::string("caricamento di libormeggio.so: ") + ::dlerror());
     auto principale = reinterpret_cast<int (*)(int, char**)>(::dlsym(h, "ormeggio_principale"));
     if (!principale) throw std::runtime_error("libormeggio.so senza ormeggio_principale");
