@@ -14,21 +14,12 @@
 #include "remote/remoto.h"
 #include "sessions/file_json.h"
 
+#include "supporto/supporto.h"
+
 using namespace ormeggio;
 using Orologio = std::chrono::steady_clock;
 
 namespace {
-
-std::map<std::string, std::string> fatti() {
-    std::map<std::string, std::string> m;
-    const char* p = std::getenv("ORMEGGIO_SSH_FATTI");
-    if (!p) return m;
-    std::ifstream f(p);
-    for (std::string riga; std::getline(f, riga);)
-        if (auto k = riga.find('='); k != std::string::npos)
-            m[riga.substr(0, k)] = riga.substr(k + 1);
-    return m;
-}
 
 double secondi_da(Orologio::time_point t0) {
     return std::chrono::duration<double>(Orologio::now() - t0).count();
@@ -42,7 +33,7 @@ int esegui(const std::string& comando) {
 
 int main(int argc, char** argv) {
     const int N = argc > 1 ? std::atoi(argv[1]) : 200;
-    auto f = fatti();
+    auto f = prove::fatti_ssh();
     if (f.empty()) {
         std::fprintf(stderr, "ORMEGGIO_SSH_FATTI non impostato (avviare con bench/comandi.sh)\n");
         return 2;
@@ -52,12 +43,7 @@ int main(int argc, char** argv) {
     if (!::mkdtemp(casa)) return 2;
     ::setenv("HOME", casa, 1);
 
-    ssh::ParametriConnessione p;
-    p.host = f["HOST"];
-    p.porta = std::stoi(f["PORTA"]);
-    p.utente = f["UTENTE"];
-    p.password = f["PASSWORD"];
-    auto conn = ssh::Connessione::connetti(p);
+    auto conn = ssh::Connessione::connetti(prove::parametri_server_prova());
     Remoto remoto(conn, conn->apri_sftp(), f["PASSWORD"]);
 
     // OpenSSH: una connessione master con la chiave senza passphrase, poi N client.

@@ -20,22 +20,13 @@
 
 #include "sessions/ssh.h"
 
+#include "supporto/supporto.h"
+
 using namespace ormeggio;
 using namespace std::chrono_literals;
 using Orologio = std::chrono::steady_clock;
 
 namespace {
-
-std::map<std::string, std::string> fatti() {
-    std::map<std::string, std::string> m;
-    const char* p = std::getenv("ORMEGGIO_SSH_FATTI");
-    if (!p) return m;
-    std::ifstream f(p);
-    for (std::string riga; std::getline(f, riga);)
-        if (auto k = riga.find('='); k != std::string::npos)
-            m[riga.substr(0, k)] = riga.substr(k + 1);
-    return m;
-}
 
 // Un comando come lo fa l'esecutore: canale, fine dell'ingresso, lettura, stato.
 bool comando(ssh::Connessione& c) {
@@ -95,7 +86,7 @@ int main(int argc, char** argv) {
     const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const int thread = argc > 2 ? std::atoi(argv[2]) : 8;
     const int per_thread = argc > 3 ? std::atoi(argv[3]) : 50;
-    auto f = fatti();
+    auto f = prove::fatti_ssh();
     if (f.empty()) {
         std::fprintf(stderr, "manca ORMEGGIO_SSH_FATTI (usare scripts/bench)\n");
         return 2;
@@ -115,12 +106,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    ssh::ParametriConnessione p;
-    p.host = f["HOST"];
-    p.porta = std::stoi(f["PORTA"]);
-    p.utente = f["UTENTE"];
-    p.password = f["PASSWORD"];
-    auto conn = ssh::Connessione::connetti(p);
+    auto conn = ssh::Connessione::connetti(prove::parametri_server_prova());
     auto sftp = conn->apri_sftp();
     const std::string remoto = f["CASA"] + "/.banco-concorrenza";
 

@@ -21,21 +21,12 @@
 #include "remote/quotatura.h"
 #include "remote/remoto.h"
 
+#include "supporto/supporto.h"
+
 using namespace ormeggio;
 using Orologio = std::chrono::steady_clock;
 
 namespace {
-
-std::map<std::string, std::string> fatti() {
-    std::map<std::string, std::string> m;
-    const char* p = std::getenv("ORMEGGIO_SSH_FATTI");
-    if (!p) return m;
-    std::ifstream f(p);
-    for (std::string riga; std::getline(f, riga);)
-        if (auto k = riga.find('='); k != std::string::npos)
-            m[riga.substr(0, k)] = riga.substr(k + 1);
-    return m;
-}
 
 // Le mediane di n giri; in ogni giro le misure si alternano, così il carico della
 // macchina pesa allo stesso modo su tutte.
@@ -72,7 +63,7 @@ void crea_file(const std::string& percorso, int n) {
 }  // namespace
 
 int main() {
-    auto f = fatti();
+    auto f = prove::fatti_ssh();
     if (f.empty()) {
         std::fprintf(stderr,
                      "ORMEGGIO_SSH_FATTI non impostato (avviare con bench/confronto_remoto.sh)\n");
@@ -92,12 +83,7 @@ int main() {
     }
     shell("chown -R " + q(f["UTENTE"]) + ": " + q(base));
 
-    ssh::ParametriConnessione p;
-    p.host = f["HOST"];
-    p.porta = std::stoi(f["PORTA"]);
-    p.utente = f["UTENTE"];
-    p.password = f["PASSWORD"];
-    auto conn = ssh::Connessione::connetti(p);
+    auto conn = ssh::Connessione::connetti(prove::parametri_server_prova());
     Remoto remoto(conn, conn->apri_sftp(), std::nullopt);
     Esegui esegui = [&](const std::string& c, double t) { return remoto.esegui_lettura(c, t); };
 

@@ -17,29 +17,15 @@
 #include <string>
 #include <vector>
 
+#include "remote/quotatura.h"
 #include "sessions/ssh.h"
+
+#include "supporto/supporto.h"
 
 using namespace ormeggio;
 using Orologio = std::chrono::steady_clock;
 
 namespace {
-
-std::map<std::string, std::string> fatti() {
-    std::map<std::string, std::string> m;
-    const char* p = std::getenv("ORMEGGIO_SSH_FATTI");
-    if (!p) return m;
-    std::ifstream f(p);
-    for (std::string riga; std::getline(f, riga);)
-        if (auto k = riga.find('='); k != std::string::npos)
-            m[riga.substr(0, k)] = riga.substr(k + 1);
-    return m;
-}
-
-std::string q(const std::string& s) {
-    std::string r = "'";
-    for (char c : s) r += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
-    return r + "'";
-}
 
 double misura(const std::function<void()>& f) {
     auto t0 = Orologio::now();
@@ -78,7 +64,7 @@ std::string sha256(const std::string& percorso) {
 int main(int argc, char** argv) {
     const size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const int volte = argc > 2 ? std::atoi(argv[2]) : 5;
-    auto f = fatti();
+    auto f = prove::fatti_ssh();
     if (f.empty()) {
         std::fprintf(stderr, "manca ORMEGGIO_SSH_FATTI (usare scripts/bench)\n");
         return 2;

@@ -28,12 +28,7 @@ struct Sessione {
     std::unique_ptr<Remoto> remoto;
     Sessione(std::optional<std::string> sudo, const std::string& utente = fatto_ssh("UTENTE"),
              const std::string& password = fatto_ssh("PASSWORD")) {
-        ssh::ParametriConnessione p;
-        p.host = fatto_ssh("HOST");
-        p.porta = std::stoi(fatto_ssh("PORTA"));
-        p.utente = utente;
-        p.password = password;
-        conn = ssh::Connessione::connetti(p);
+        conn = ssh::Connessione::connetti(prove::parametri_server_prova(utente, password));
         remoto = std::make_unique<Remoto>(conn, conn->apri_sftp(), std::move(sudo));
     }
     ssh::Sftp& sftp() { return *remoto->sftp; }

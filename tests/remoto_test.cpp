@@ -24,12 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::shared_ptr<ssh::Connessione> connetti(const std::string& utente, const std::string& password) {
-    ssh::ParametriConnessione p;
-    p.host = fatto_ssh("HOST");
-    p.porta = std::stoi(fatto_ssh("PORTA"));
-    p.utente = utente;
-    p.password = password;
-    return ssh::Connessione::connetti(p);
+    return ssh::Connessione::connetti(prove::parametri_server_prova(utente, password));
 }
 
 // Una sessione come quella del programma: connessione, SFTP e password di sudo.

@@ -23,14 +23,7 @@ using prove::fatto_ssh;
 
 namespace {
 
-ParametriConnessione parametri_password() {
-    ParametriConnessione p;
-    p.host = fatto_ssh("HOST");
-    p.porta = std::stoi(fatto_ssh("PORTA"));
-    p.utente = fatto_ssh("UTENTE");
-    p.password = fatto_ssh("PASSWORD");
-    return p;
-}
+ParametriConnessione parametri_password() { return prove::parametri_server_prova(); }
 
 std::shared_ptr<Connessione> connetti() {
     return Connessione::connetti(parametri_password());

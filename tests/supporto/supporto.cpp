@@ -61,6 +61,16 @@ std::string fatto_ssh(const std::string& chiave) {
     return it->second;
 }
 
+ormeggio::ssh::ParametriConnessione parametri_server_prova(const std::string& utente,
+                                                           const std::string& password) {
+    ormeggio::ssh::ParametriConnessione p;
+    p.host = fatto_ssh("HOST");
+    p.porta = std::stoi(fatto_ssh("PORTA"));
+    p.utente = utente.empty() ? fatto_ssh("UTENTE") : utente;
+    p.password = password.empty() ? fatto_ssh("PASSWORD") : password;
+    return p;
+}
+
 std::string leggi_file(const std::string& percorso) {
     std::ifstream f(percorso, std::ios::binary);
     std::stringstream ss;

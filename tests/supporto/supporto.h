@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 
+#include "sessions/ssh.h"
+
 namespace prove {
 
 // Imposta HOME su una cartella temporanea nuova per la durata dell'oggetto.
@@ -27,6 +29,9 @@ std::string cartella_temporanea(const std::string& prefisso = "prova");
 // vuoto se il server non è avviato.
 const std::map<std::string, std::string>& fatti_ssh();
 std::string fatto_ssh(const std::string& chiave);
+// Parametri di accesso con password al server di prova (utente con sudo, se non detto).
+ormeggio::ssh::ParametriConnessione parametri_server_prova(const std::string& utente = "",
+                                                           const std::string& password = "");
 
 std::string leggi_file(const std::string& percorso);
 void scrivi_file(const std::string& percorso, const std::string& contenuto);
