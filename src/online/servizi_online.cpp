@@ -41,12 +41,6 @@ std::string indirizzo(const char* percorso) {
 
 constexpr std::string_view SPAZI = " \t\n\v\f\r";
 
-std::string_view senza_spazi(std::string_view s) {
-    size_t inizio = s.find_first_not_of(SPAZI);
-    if (inizio == std::string_view::npos) return {};
-    return s.substr(inizio, s.find_last_not_of(SPAZI) - inizio + 1);
-}
-
 bool cifra(char c) {
     return c >= '0' && c <= '9';
 }

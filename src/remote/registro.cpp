@@ -21,14 +21,6 @@ namespace {
 constexpr std::string_view SPAZI_DATA =
     "                     ";  // 19 + 2: "stderr:" sotto il segno sudo
 
-std::string_view senza_spazi(std::string_view s) {
-    constexpr std::string_view SPAZI = " \t\n\r\v\f\x1c\x1d\x1e\x1f";
-    size_t a = s.find_first_not_of(SPAZI);
-    if (a == std::string_view::npos) return {};
-    size_t b = s.find_last_not_of(SPAZI);
-    return s.substr(a, b - a + 1);
-}
-
 // Divide a ogni interruzione di riga, come fa chi legge un testo: \n, \r\n, \r,
 // \v, \f, i separatori \x1c-\x1e, U+0085, U+2028 e U+2029.
 std::vector<std::string_view> righe(std::string_view s) {

@@ -14,14 +14,6 @@ namespace ormeggio {
 
 namespace {
 
-std::string_view senza_spazi(std::string_view s) {
-    constexpr std::string_view SPAZI = " \t\n\r\v\f";
-    size_t a = s.find_first_not_of(SPAZI);
-    if (a == std::string_view::npos) return {};
-    size_t b = s.find_last_not_of(SPAZI);
-    return s.substr(a, b - a + 1);
-}
-
 std::string senza_prompt(std::string testo) {
     constexpr std::string_view PROMPT = "Password:";
     for (size_t k; (k = testo.find(PROMPT)) != std::string::npos;) testo.erase(k, PROMPT.size());

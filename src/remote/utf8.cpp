@@ -81,4 +81,12 @@ std::string_view primi_caratteri_utf8(std::string_view testo, size_t n) {
     return testo;
 }
 
+std::string_view senza_spazi(std::string_view s) {
+    constexpr std::string_view SPAZI = " \t\n\r\v\f\x1c\x1d\x1e\x1f";
+    size_t a = s.find_first_not_of(SPAZI);
+    if (a == std::string_view::npos) return {};
+    size_t b = s.find_last_not_of(SPAZI);
+    return s.substr(a, b - a + 1);
+}
+
 }  // namespace ormeggio

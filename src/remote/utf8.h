@@ -16,4 +16,7 @@ size_t caratteri_utf8(std::string_view testo);
 // I primi n caratteri di un testo UTF-8.
 std::string_view primi_caratteri_utf8(std::string_view testo, size_t n);
 
+// Il testo senza spazi bianchi (anche i separatori ASCII) in testa e in coda.
+std::string_view senza_spazi(std::string_view s);
+
 }  // namespace ormeggio
